@@ -1,0 +1,71 @@
+#pragma once
+// The keys of a map source's attribute set shared by every provider family, and how their
+// values are read. Providers expose the keys as their own statics (MapProvider::attrClass);
+// keys that only one class reads belong to that class.
+
+#include <lmxmaps/host/TString.h>
+
+struct MapSourceAttributeKeys {
+    // Name of the source; required when a source is created, and removed before the provider
+    // sees the set.
+    static constexpr const char16_t* attrName = u"name";
+    // Provider class; selects the provider factory.
+    static constexpr const char16_t* attrClass = u"class";
+    // Scheme of a WMS address (http or https).
+    static constexpr const char16_t* attrService = u"service";
+    static constexpr const char16_t* attrServer = u"server";
+    // Decimal port number.
+    static constexpr const char16_t* attrPort = u"port";
+    // Path of the service address, used with server and port.
+    static constexpr const char16_t* attrURL = u"url";
+    static constexpr const char16_t* attrUsername = u"username";
+    // Never logged; dropped by the default secure-attribute filter.
+    static constexpr const char16_t* attrPassword = u"password";
+    // Any non-empty value means the source works from local tiles only.
+    static constexpr const char16_t* attrOffline = u"offline";
+    static constexpr const char16_t* attrAddlServers = u"addl-servers";
+    static constexpr const char16_t* attrMaxStretch = u"max-stretch";
+    static constexpr const char16_t* attrMinShrink = u"min-shrink";
+    static constexpr const char16_t* attrIndicatorServer = u"indicator-server";
+    static constexpr const char16_t* attrUrlFormat = u"url-format";
+    static constexpr const char16_t* attrLayerSeparator = u"layer-separator";
+    static constexpr const char16_t* attrTileSet = u"tileset";
+    static constexpr const char16_t* attrIntermediateLevels = u"intermediate-levels";
+    static constexpr const char16_t* attrMaxScaleLevel = u"max-scale-level";
+    static constexpr const char16_t* attrCopyrightString = u"copyright-string";
+    static constexpr const char16_t* attrShortCopyrightString = u"short-copyright-string";
+    static constexpr const char16_t* attrCopyrightURL = u"copyright-url";
+    static constexpr const char16_t* attrWaitTileFill = u"wait-tile-color";
+    static constexpr const char16_t* attrFullURL = u"full-url";
+    static constexpr const char16_t* attrDescription = u"description";
+    static constexpr const char16_t* attrAPIKey = u"api-key";
+    // Exactly "true" marks a source stored inline.
+    static constexpr const char16_t* attrInline = u"inline";
+};
+
+// Reading rules for the values of the shared keys. Each takes the attribute's value, an empty
+// string when the attribute is absent.
+namespace MapSourceAttributeRules {
+
+// The square root of 2: a raster level may be drawn magnified up to this much.
+inline constexpr double kDefaultMaxStretch = 1.4142135623730951;
+// 1 / sqrt(2): a raster level may be drawn shrunk down to this much.
+inline constexpr double kDefaultMinShrink = 0.7071067811865475;
+inline constexpr int kDefaultIntermediateLevels = 1;
+
+// Any non-empty value, "false" included, means offline.
+bool IsOffline(const TString& value);
+// Only the exact text "true" marks a source inline.
+bool IsInline(const TString& value);
+// A decimal of at least 1.0 (smaller values become 1.0); the default when absent or not a
+// finite number.
+double ReadMaxStretch(const TString& value);
+// A decimal of at most 1.0 (larger values become 1.0); the default when absent or not a
+// finite number.
+double ReadMinShrink(const TString& value);
+// A base-10 integer of at least 1 (smaller values become 1); 1 when absent or not an integer.
+int ReadIntermediateLevels(const TString& value);
+// A decimal; providerDefault when absent or not a finite number.
+double ReadMaxScaleLevel(const TString& value, double providerDefault);
+
+} // namespace MapSourceAttributeRules

@@ -1,0 +1,83 @@
+#pragma once
+// The host's variant value: a real, a string, or a special value (null and the like).
+//
+// A special value carries a special code (why it has no value; 1 is null) and the data type
+// it stands in for, so that a null real stays distinguishable from a null string.
+
+#include <cstdint>
+#include <variant>
+
+#include <lmxmaps/host/TString.h>
+
+// Data-type codes shared with the data engine.
+enum class DataType : std::int32_t {
+    Unknown = 0,
+    Real = 1,
+    String = 2,
+    Spatial = 7,
+};
+
+// Special codes shared with the data engine.
+namespace SpecialCode {
+inline constexpr std::int32_t NotSpecial = 0;
+inline constexpr std::int32_t Null = 1;
+} // namespace SpecialCode
+
+class DataValue {
+public:
+    // A null value of unknown type.
+    DataValue();
+
+    static DataValue Real(double value);
+    static DataValue String(const TString& value);
+    static DataValue Special(std::int32_t specialCode, DataType dataType);
+
+    bool IsSpecial() const;
+    // 0 for a value that is not special.
+    std::int32_t GetSpecialCode() const;
+    DataType GetDataType() const;
+
+    // The value read as a real: a real as it is, a string parsed as a decimal number (NaN when
+    // it is not one), a special value as NaN.
+    double GetReal() const;
+    // The value as text: a string as it is, a real in shortest round-trip form, a special
+    // value as an empty string.
+    TString GetString() const;
+
+    bool operator==(const DataValue& other) const;
+
+private:
+    struct SpecialValue {
+        std::int32_t code;
+        DataType type;
+        bool operator==(const SpecialValue&) const = default;
+    };
+
+    explicit DataValue(std::variant<double, TString, SpecialValue> value);
+
+    std::variant<double, TString, SpecialValue> m_value;
+};
+
+// A rectangle of four values in the order minimum X, maximum X, minimum Y, maximum Y.
+class DataValueRect {
+public:
+    DataValueRect() = default;
+    DataValueRect(DataValue minX, DataValue maxX, DataValue minY, DataValue maxY);
+
+    const DataValue& MinX() const { return m_minX; }
+    const DataValue& MaxX() const { return m_maxX; }
+    const DataValue& MinY() const { return m_minY; }
+    const DataValue& MaxY() const { return m_maxY; }
+
+    // Maximum minus minimum, read as reals (NaN when a bound is special).
+    double Width() const;
+    double Height() const;
+
+    bool operator==(const DataValueRect& other) const = default;
+
+private:
+    DataValue m_minX;
+    DataValue m_maxX;
+    DataValue m_minY;
+    DataValue m_maxY;
+};

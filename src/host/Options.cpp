@@ -1,0 +1,97 @@
+#include <QtGlobal>
+#include <algorithm>
+#include <map>
+#include <mutex>
+#include <shared_mutex>
+
+#include <lmxmaps/host/LumivexException.h>
+#include <lmxmaps/host/Options.h>
+
+namespace Options {
+
+namespace {
+
+const std::vector<Definition> kDefinitions = {
+    {"LogLevel", "warn", "Lowest severity written to stderr: debug, info, warn, error or off."},
+    {"LogDetailTags", "", "Comma-separated numeric detail-logging tags to switch on."},
+};
+
+struct Overrides {
+    std::shared_mutex mutex;
+    std::map<TString, TString> values;
+};
+
+Overrides& TheOverrides() {
+    static Overrides overrides;
+    return overrides;
+}
+
+const Definition& Find(const TString& name) {
+    const auto found =
+        std::find_if(kDefinitions.begin(), kDefinitions.end(),
+                     [&](const Definition& d) { return name == QLatin1String(d.name); });
+    if (found == kDefinitions.end()) {
+        ThrowLogicException(__FILE__, __LINE__, "Options: unknown option name",
+                            TError::LogicAssert(0x4F505431));
+    }
+    return *found;
+}
+
+} // namespace
+
+const std::vector<Definition>& Definitions() {
+    return kDefinitions;
+}
+
+TString EnvironmentName(const TString& name) {
+    TString envName = QStringLiteral("LMX_") + name;
+    envName.replace(u'.', u'_');
+    return envName;
+}
+
+TString GetString(const TString& name) {
+    const Definition& definition = Find(name);
+    {
+        Overrides& overrides = TheOverrides();
+        std::shared_lock lock(overrides.mutex);
+        const auto found = overrides.values.find(name);
+        if (found != overrides.values.end()) {
+            return found->second;
+        }
+    }
+    const QByteArray envName = EnvironmentName(name).toLocal8Bit();
+    if (qEnvironmentVariableIsSet(envName.constData())) {
+        return qEnvironmentVariable(envName.constData());
+    }
+    return QString::fromUtf8(definition.defaultValue);
+}
+
+bool GetBool(const TString& name) {
+    const TString value = GetString(name).trimmed().toLower();
+    return value == u"true" || value == u"1" || value == u"yes" || value == u"on";
+}
+
+double GetDouble(const TString& name) {
+    bool ok = false;
+    const double value = GetString(name).trimmed().toDouble(&ok);
+    return ok ? value : QString::fromUtf8(Find(name).defaultValue).toDouble();
+}
+
+long long GetInt(const TString& name) {
+    bool ok = false;
+    const long long value = GetString(name).trimmed().toLongLong(&ok, 10);
+    return ok ? value : QString::fromUtf8(Find(name).defaultValue).toLongLong();
+}
+
+void Set(const TString& name, std::optional<TString> value) {
+    Find(name);
+    Overrides& overrides = TheOverrides();
+    std::unique_lock lock(overrides.mutex);
+    if (value) {
+        overrides.values[name] = *value;
+    } else {
+        overrides.values.erase(name);
+    }
+}
+
+} // namespace Options

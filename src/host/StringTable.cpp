@@ -1,0 +1,30 @@
+#include <unordered_map>
+
+#include <lmxmaps/host/StringTable.h>
+
+namespace {
+
+// English texts of the user-facing messages, by string id.
+const std::unordered_map<StringId, const char16_t*>& Table() {
+    static const std::unordered_map<StringId, const char16_t*> table = {
+        {1128053594u, u"The map source class \u201c%1\u201d is not supported."},
+        {3421197950u, u"The map source class \u201c%1\u201d is not supported. Choose another map "
+                      u"source or update the application."},
+    };
+    return table;
+}
+
+} // namespace
+
+TString LookupTStr(StringId id) {
+    const auto& table = Table();
+    const auto found = table.find(id);
+    if (found == table.end()) {
+        return QStringLiteral("[missing string %1]").arg(id);
+    }
+    return TString::fromUtf16(found->second);
+}
+
+bool HasTStr(StringId id) {
+    return Table().count(id) != 0;
+}

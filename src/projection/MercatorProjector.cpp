@@ -1,0 +1,109 @@
+#include <typeinfo>
+
+#include <lmxmaps/Projectors.h>
+
+#include "MercatorFormulas.h"
+
+using namespace MercatorFormulas;
+
+namespace {
+constexpr double kMaxLatitude = 86.0;
+}
+
+MercatorProjector::MercatorProjector(TString name, double eccentricity)
+    : m_name(std::move(name)), m_eccentricity(0.0), m_halfWorldWidth(kEarthRadius * TMath::PI),
+      m_maxY(ForwardY(kMaxLatitude, eccentricity)) {}
+
+bool MercatorProjector::operator==(const MapProjector& other) const {
+    const auto* mercator = dynamic_cast<const MercatorProjector*>(&other);
+    return mercator != nullptr && mercator->GetEccentricity() == GetEccentricity();
+}
+
+double MercatorProjector::GetX(double u, double) const {
+    return MercatorX(u);
+}
+
+double MercatorProjector::GetY(double, double v) const {
+    return MercatorY(v, m_maxY);
+}
+
+XYPair MercatorProjector::GetXY(double u, double v) const {
+    const double y = GetY(u, v);
+    return {GetX(u, v), y};
+}
+
+double MercatorProjector::GetLatitudeInverseOfXY(double, double y) const {
+    return Latitude(y);
+}
+
+double MercatorProjector::GetLongitudeInverseOfXY(double x, double) const {
+    return FoldLongitude(UnfoldedLongitude(x, m_halfWorldWidth));
+}
+
+XYPair MercatorProjector::GetInverseOfXY(double x, double y) const {
+    return {FoldLongitude(UnfoldedLongitude(x, m_halfWorldWidth)), Latitude(y)};
+}
+
+XYPair MercatorProjector::GetUnwrappedInverseOfXY(double x, double y) const {
+    return {UnfoldedLongitude(x, m_halfWorldWidth), Latitude(y)};
+}
+
+double MercatorProjector::GetYScaleAtPoint(double x, double y) const {
+    return 1.0 / std::cos(TMath::DegreesToRadians(GetLatitudeInverseOfXY(x, y)));
+}
+
+double MercatorProjector::ProjectionUnitsPerUV() const {
+    return kMetresPerDegree;
+}
+
+double MercatorProjector::UVPerProjectionUnits() const {
+    return kDegreesPerMetre;
+}
+
+MapExtent MercatorProjector::GetDefaultExtent() const {
+    return GetWorldBounds();
+}
+
+MapExtent MercatorProjector::GetWorldBounds() const {
+    // One cache for the class: the first caller's corners serve every instance.
+    static const MapExtent bounds = [this] {
+        const XYPair low = GetXY(-180.0, -90.0);
+        const XYPair high = GetXY(180.0, 90.0);
+        return MapExtent{low.first, high.first, low.second, high.second};
+    }();
+    return bounds;
+}
+
+void MercatorProjector::GetXYArray(std::span<const double> u, std::span<const double> v,
+                                   std::span<double> x, std::span<double> y) const {
+    if (typeid(*this) != typeid(MercatorProjector)) {
+        // A subclass may override the per-point operations; honour them.
+        MapProjector::GetXYArray(u, v, x, y);
+        return;
+    }
+    CheckArrayLengths(u.size(), v.size(), x.size(), y.size());
+    const double maxY = m_maxY;
+    for (std::size_t i = 0; i < u.size(); ++i) {
+        const double px = MercatorX(u[i]);
+        const double py = MercatorY(v[i], maxY);
+        x[i] = px;
+        y[i] = py;
+    }
+}
+
+void MercatorProjector::GetInverseOfXYArray(std::span<const double> x, std::span<const double> y,
+                                            std::span<double> u, std::span<double> v) const {
+    if (typeid(*this) != typeid(MercatorProjector) &&
+        typeid(*this) != typeid(WebMercatorProjector)) {
+        MapProjector::GetInverseOfXYArray(x, y, u, v);
+        return;
+    }
+    CheckArrayLengths(x.size(), y.size(), u.size(), v.size());
+    const double halfWidth = m_halfWorldWidth;
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        const double lon = FoldLongitude(UnfoldedLongitude(x[i], halfWidth));
+        const double lat = Latitude(y[i]);
+        u[i] = lon;
+        v[i] = lat;
+    }
+}

@@ -1,0 +1,162 @@
+#include "ProjectCommand.h"
+
+#include <array>
+#include <cstdio>
+#include <functional>
+#include <istream>
+#include <optional>
+#include <ostream>
+#include <stdexcept>
+
+#include <lmxmaps/SpatialProjector.h>
+
+#include "ExitCodes.h"
+#include "NumberParsing.h"
+#include "ProjectorNames.h"
+
+namespace {
+
+struct ProjectOptions {
+    std::string projection;
+    bool inverse = false;
+    bool unitSquare = false;
+    bool help = false;
+};
+
+ProjectOptions ParseOptions(const std::vector<std::string>& args) {
+    ProjectOptions options;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--projection") {
+            if (i + 1 == args.size()) {
+                throw std::invalid_argument("--projection needs a name");
+            }
+            options.projection = args[++i];
+        } else if (arg.rfind("--projection=", 0) == 0) {
+            options.projection = arg.substr(std::string("--projection=").size());
+        } else if (arg == "--inverse") {
+            options.inverse = true;
+        } else if (arg == "--unit-square") {
+            options.unitSquare = true;
+        } else if (arg == "--help" || arg == "-h") {
+            options.help = true;
+        } else {
+            throw std::invalid_argument("unknown argument '" + arg + "'");
+        }
+    }
+    if (!options.help && options.projection.empty()) {
+        throw std::invalid_argument("--projection is required");
+    }
+    return options;
+}
+
+// Two numbers separated by blanks and/or one comma; nullopt for anything else.
+std::optional<std::array<double, 2>> ParsePoint(const std::string& line) {
+    std::vector<std::string_view> tokens;
+    const std::string_view text(line);
+    std::size_t i = 0;
+    while (i < text.size()) {
+        while (i < text.size() &&
+               (text[i] == ' ' || text[i] == '\t' || text[i] == ',' || text[i] == '\r')) {
+            ++i;
+        }
+        const std::size_t start = i;
+        while (i < text.size() && text[i] != ' ' && text[i] != '\t' && text[i] != ',' &&
+               text[i] != '\r') {
+            ++i;
+        }
+        if (i > start) {
+            tokens.push_back(text.substr(start, i - start));
+        }
+    }
+    if (tokens.size() != 2) {
+        return std::nullopt;
+    }
+    const std::optional<double> first = ParseDouble(tokens[0]);
+    const std::optional<double> second = ParseDouble(tokens[1]);
+    if (!first || !second) {
+        return std::nullopt;
+    }
+    return std::array<double, 2>{*first, *second};
+}
+
+using PointFunction = std::function<std::pair<double, double>(double, double)>;
+
+PointFunction MakePointFunction(const SpatialProjector& projector, const ProjectOptions& options) {
+    if (options.unitSquare && options.inverse) {
+        return SpatialProjectorTransforms::Inverse(projector);
+    }
+    if (options.unitSquare) {
+        return SpatialProjectorTransforms::Forward(projector);
+    }
+    if (options.inverse) {
+        return [&projector](double x, double y) {
+            double u = 0.0;
+            double v = 0.0;
+            projector.GetInverseOfXY(x, y, u, v);
+            return std::pair{u, v};
+        };
+    }
+    return [&projector](double u, double v) {
+        return projector.GetXY(u, v);
+    };
+}
+
+std::string FormatPoint(std::pair<double, double> point) {
+    std::array<char, 64> buffer{};
+    std::snprintf(buffer.data(), buffer.size(), "%.17g %.17g", point.first, point.second);
+    return buffer.data();
+}
+
+} // namespace
+
+const char* ProjectCommandHelp() {
+    return "usage: lmxmaps project --projection NAME [--inverse] [--unit-square]\n"
+           "\n"
+           "Reads one point per line from standard input and writes one line per input line.\n"
+           "  forward (default)   input \"longitude latitude\" in degrees, output \"x y\" in\n"
+           "                      the projection's plane units\n"
+           "  --inverse           input \"x y\", output \"longitude latitude\"\n"
+           "  --unit-square       use the unit square of the projection's world instead of\n"
+           "                      plane units: the world spans [0, 1] on both axes, and on a\n"
+           "                      wrapping projection each whole turn of longitude adds 1 to x\n"
+           "Numbers may be separated by blanks or a comma and are written with 17 significant\n"
+           "digits; an undefined result is written as nan. A line that is not two numbers is\n"
+           "reported on standard error with its line number and gives an empty output line.\n"
+           "\n"
+           "Projections:\n";
+}
+
+int RunProjectCommand(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
+                      std::ostream& err) {
+    ProjectOptions options;
+    SpatialProjectorPtr projector;
+    try {
+        options = ParseOptions(args);
+        if (options.help) {
+            out << ProjectCommandHelp() << ProjectorNamesHelp();
+            return ExitCode::kSuccess;
+        }
+        projector = CreateProjectorFromName(options.projection);
+    } catch (const std::invalid_argument& e) {
+        err << "lmxmaps project: " << e.what() << "\n"
+            << "Run 'lmxmaps project --help' for usage.\n";
+        return ExitCode::kUsage;
+    }
+
+    const PointFunction apply = MakePointFunction(*projector, options);
+    int status = ExitCode::kSuccess;
+    std::string line;
+    for (long lineNumber = 1; std::getline(in, line); ++lineNumber) {
+        const std::optional<std::array<double, 2>> point = ParsePoint(line);
+        if (!point) {
+            err << "lmxmaps project: line " << lineNumber << ": expected two numbers, got '" << line
+                << "'\n";
+            out << "\n";
+            status = ExitCode::kPartialFailure;
+            continue;
+        }
+        out << FormatPoint(apply((*point)[0], (*point)[1])) << "\n";
+    }
+    return status;
+}

@@ -1,0 +1,13 @@
+#pragma once
+// Projector names accepted on the command line: webmercator, mercator, platecarree, identity,
+// albers:LON0,LAT0,LAT1,LAT2,A,E, cea:C and smyth.
+
+#include <string>
+
+#include <lmxmaps/SpatialProjector.h>
+
+// The projector for a name; throws std::invalid_argument with a message naming the problem.
+SpatialProjectorPtr CreateProjectorFromName(const std::string& name);
+
+// One line per accepted name, for help texts.
+const char* ProjectorNamesHelp();

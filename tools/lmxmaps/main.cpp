@@ -1,0 +1,45 @@
+// lmxmaps: command-line front of the maps library.
+
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include <lmxmaps/Version.h>
+
+#include "ExitCodes.h"
+#include "ProjectCommand.h"
+
+namespace {
+
+void PrintUsage(std::ostream& out) {
+    out << "lmxmaps " << LMX_VERSION_STRING << ": maps from the command line\n"
+        << "\n"
+        << "usage: lmxmaps COMMAND [OPTIONS]\n"
+        << "\n"
+        << "Commands:\n"
+        << "  project    project longitude/latitude points (or back) with a map projection\n"
+        << "\n"
+        << "Run 'lmxmaps COMMAND --help' for a command's options.\n";
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+        PrintUsage(args.empty() ? std::cerr : std::cout);
+        return args.empty() ? ExitCode::kUsage : ExitCode::kSuccess;
+    }
+    if (args[0] == "--version") {
+        std::cout << "lmxmaps " << LMX_VERSION_STRING << "\n";
+        return ExitCode::kSuccess;
+    }
+    const std::vector<std::string> rest(args.begin() + 1, args.end());
+    if (args[0] == "project") {
+        std::ios::sync_with_stdio(false);
+        return RunProjectCommand(rest, std::cin, std::cout, std::cerr);
+    }
+    std::cerr << "lmxmaps: unknown command '" << args[0] << "'\n";
+    PrintUsage(std::cerr);
+    return ExitCode::kUsage;
+}
