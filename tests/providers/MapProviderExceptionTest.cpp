@@ -1,0 +1,63 @@
+#include <algorithm>
+#include <gtest/gtest.h>
+
+#include <lmxmaps/MapProviderException.h>
+
+TEST(MapProviderException, AttributesAndFlags) {
+    MapProviderException e(MapProviderException::eUnknownClass, QStringLiteral("no such class"),
+                           MapProviderException::Site(0xF158430A));
+    EXPECT_EQ(e.GetType(), 6);
+    EXPECT_EQ(e.GetErrorInfo().logSite, QStringLiteral("MapProviderException_AutoGen_0xF158430A"));
+    EXPECT_EQ(e.GetErrorInfo().id, 0xF158430Au);
+    EXPECT_TRUE(e.GetAttribute(QStringLiteral("never-set")).isEmpty());
+    EXPECT_FALSE(e.GetShouldCloseConnection());
+    EXPECT_FALSE(e.GetDidCloseConnection());
+    EXPECT_TRUE(e.GetMapSourceName().isEmpty());
+
+    e.SetAttribute(QStringLiteral("class"), QStringLiteral("Atlantis"));
+    e.SetAttribute(QStringLiteral("server"), QStringLiteral("tiles.example"));
+    e.SetAttribute(QStringLiteral("class"), QStringLiteral("Lemuria"));
+    EXPECT_EQ(e.GetAttribute(QStringLiteral("class")), QStringLiteral("Lemuria"));
+    std::vector<TString> keys = e.GetAttributeKeys();
+    std::sort(keys.begin(), keys.end());
+    EXPECT_EQ(keys, (std::vector<TString>{QStringLiteral("class"), QStringLiteral("server")}));
+
+    e.SetType(MapProviderException::eFetchFailed);
+    e.SetDidCloseConnection(true);
+    e.SetMapSourceName(QStringLiteral("Streets"));
+    EXPECT_EQ(e.GetType(), MapProviderException::eFetchFailed);
+    EXPECT_TRUE(e.GetDidCloseConnection());
+    EXPECT_EQ(e.GetMapSourceName(), QStringLiteral("Streets"));
+}
+
+TEST(MapProviderException, CloneAndThrowKeepEverything) {
+    MapProviderException original(MapProviderException::eServiceError, QStringLiteral("denied"),
+                                  MapProviderException::Site(0x12345678), QStringLiteral("WMS"),
+                                  true);
+    original.SetDidCloseConnection(true);
+    original.SetAttribute(QStringLiteral("url"), QStringLiteral("/wms"));
+
+    const std::unique_ptr<LumivexException> stored = original.Clone();
+    try {
+        stored->Throw();
+        FAIL() << "Throw returned";
+    } catch (const MapProviderException& rethrown) {
+        EXPECT_EQ(rethrown.GetType(), MapProviderException::eServiceError);
+        EXPECT_EQ(rethrown.GetMessage(), QStringLiteral("denied"));
+        EXPECT_EQ(rethrown.GetMapSourceName(), QStringLiteral("WMS"));
+        EXPECT_TRUE(rethrown.GetShouldCloseConnection());
+        EXPECT_TRUE(rethrown.GetDidCloseConnection());
+        EXPECT_EQ(rethrown.GetAttribute(QStringLiteral("url")), QStringLiteral("/wms"));
+        EXPECT_EQ(rethrown.GetErrorInfo(), original.GetErrorInfo());
+    }
+}
+
+TEST(MapProviderException, MessageFromPartsSkipsEmptyParts) {
+    const MapProviderException e(MapProviderException::eServiceUnavailable,
+                                 std::vector<TStringCore>{QStringLiteral("Could not reach"),
+                                                          QString(),
+                                                          QStringLiteral("tiles.example")},
+                                 MapProviderException::Site(1));
+    EXPECT_EQ(e.GetMessage(), QStringLiteral("Could not reach tiles.example"));
+    EXPECT_STREQ(e.what(), "Could not reach tiles.example");
+}
