@@ -1,0 +1,134 @@
+#include <gtest/gtest.h>
+#include <limits>
+
+#include <lmxmaps/MapLayers.h>
+#include <lmxmaps/host/LumivexException.h>
+
+namespace {
+
+const LanguageCode kEnglish(QStringLiteral("en"));
+
+MapLayer GroupedLayer(const QString& name, const QString& group, const QString& order = {}) {
+    MapLayer layer;
+    layer.SetAttribute(MapLayer::attrName, name);
+    layer.SetAttribute(MapLayer::attrGroup, group);
+    if (!order.isEmpty()) {
+        layer.SetAttribute(MapLayer::attrPresentationOrder, order);
+    }
+    return layer;
+}
+
+MapLayer GroupedLayer(const char* name, const char* group, const char* order = "") {
+    return GroupedLayer(QString::fromUtf8(name), QString::fromUtf8(group),
+                        QString::fromUtf8(order));
+}
+
+QString JoinedNames(const std::vector<MapLayerGroup>& groups) {
+    QStringList names;
+    for (const MapLayerGroup& group : groups) {
+        names.append(group.GetName());
+    }
+    return names.join(u',');
+}
+
+QString JoinedNames(const MapLayers& layers) {
+    QStringList names;
+    for (const MapLayer& layer : layers.GetLayers()) {
+        names.append(layer.GetName());
+    }
+    return names.join(u',');
+}
+
+} // namespace
+
+TEST(MapLayerGroup, GroupsAreSortedStablyByTheOrderOfTheirFirstLayer) {
+    const std::vector<MapLayerGroup> groups = MapLayerGroup::MakeLayerGroupsByLanguage(
+        {GroupedLayer("b1", "B", "2"), GroupedLayer("a1", "A"), GroupedLayer("c1", "C", "1"),
+         GroupedLayer("b2", "B", "-5"), GroupedLayer("d1", "D"), GroupedLayer("e1", "E", "2"),
+         GroupedLayer("a2", "A"), GroupedLayer("f1", "F", "first")},
+        kEnglish);
+    EXPECT_EQ(JoinedNames(groups), QStringLiteral("C,B,E,A,D,F"));
+    EXPECT_EQ(groups[1].GetOrder(), 2);
+    EXPECT_EQ(groups[3].GetOrder(), std::numeric_limits<std::int32_t>::max());
+    EXPECT_EQ(groups[5].GetOrder(), std::numeric_limits<std::int32_t>::max());
+    EXPECT_EQ(JoinedNames(*groups[1].GetLayers()), QStringLiteral("b1,b2"));
+    EXPECT_EQ(JoinedNames(*groups[3].GetLayers()), QStringLiteral("a1,a2"));
+    EXPECT_TRUE(MapLayerGroup::MakeLayerGroupsByLanguage({}, kEnglish).empty());
+
+    // Enough tied groups that an unstable sort would reorder them.
+    std::vector<MapLayer> manyLayers;
+    QStringList ordered;
+    QStringList unordered;
+    for (int i = 0; i < 40; ++i) {
+        const QString name = QString::number(i);
+        const bool hasOrder = i % 3 == 0;
+        manyLayers.push_back(GroupedLayer(name, name, hasOrder ? QStringLiteral("7") : QString()));
+        (hasOrder ? ordered : unordered).append(name);
+    }
+    EXPECT_EQ(JoinedNames(MapLayerGroup::MakeLayerGroupsByLanguage(manyLayers, kEnglish)),
+              (ordered + unordered).join(u','));
+}
+
+TEST(MapLayerGroup, GroupNamesAreLocalizedCaseSensitiveAndFallBackToDisplayName) {
+    MapLayer localized = GroupedLayer("r1", "Roads");
+    localized.SetAttribute(u"group-de", QStringLiteral("Strassen"));
+    MapLayer ungrouped;
+    ungrouped.SetAttribute(MapLayer::attrName, QStringLiteral("water"));
+    ungrouped.SetAttribute(u"display-name-de", QStringLiteral("Wasser"));
+    const std::vector<MapLayer> layers = {localized, ungrouped, GroupedLayer("r2", "roads"),
+                                          GroupedLayer("r3", "Roads")};
+    EXPECT_EQ(JoinedNames(MapLayerGroup::MakeLayerGroupsByLanguage(
+                  layers, LanguageCode(QStringLiteral("de-DE")))),
+              QStringLiteral("Strassen,Wasser,roads,Roads"));
+    EXPECT_EQ(JoinedNames(MapLayerGroup::MakeLayerGroupsByLanguage(
+                  layers, LanguageCode(QStringLiteral("fr-FR")))),
+              QStringLiteral("Roads,water,roads"));
+}
+
+TEST(MapLayerGroup, EnabledFlagFollowsTheLayersAndSetEnabledWritesEveryLayer) {
+    MapLayer disabled = GroupedLayer("b", "G");
+    disabled.SetEnabled(false);
+    auto layers = MakeRefCnt<MapLayers>(std::vector<MapLayer>{GroupedLayer("a", "G"), disabled});
+    MapLayerGroup group(QStringLiteral("G"), layers, 3);
+    EXPECT_FALSE(group.IsEnabled());
+
+    group.SetEnabled(true);
+    EXPECT_TRUE(group.IsEnabled());
+    EXPECT_EQ(layers->AsString(QStringLiteral(",")), QStringLiteral("a,b"));
+    EXPECT_TRUE(MapLayerGroup(QStringLiteral("H"), layers, 1).IsEnabled());
+
+    group.SetEnabled(false);
+    EXPECT_FALSE(group.IsEnabled());
+    EXPECT_EQ(layers->GetLayers()[0].GetAttribute(MapLayer::attrEnabled), QStringLiteral("false"));
+    EXPECT_FALSE(layers->HasAnyEnabledLayers());
+
+    EXPECT_THROW(MapLayerGroup(QStringLiteral("null"), nullptr, 0), LogicException);
+}
+
+TEST(MapLayerGroup, AnyLayerVisibleNeedsOneVisibleLayer) {
+    MapLayer zoomedIn;
+    zoomedIn.SetAttribute(MapLayer::attrMinZoom, QStringLiteral("10"));
+    MapLayer largeScale;
+    largeScale.SetAttribute(MapLayer::attrMaxScaleDenom, QStringLiteral("1000"));
+    const MapLayerGroup group(
+        QStringLiteral("G"), MakeRefCnt<MapLayers>(std::vector<MapLayer>{zoomedIn, largeScale}), 0);
+    EXPECT_FALSE(MapLayerGroup::IsAnyLayerVisible(group, 5.0, 5000.0));
+    EXPECT_TRUE(MapLayerGroup::IsAnyLayerVisible(group, 12.0, 5000.0));
+    EXPECT_TRUE(MapLayerGroup::IsAnyLayerVisible(group, 5.0, 800.0));
+}
+
+TEST(MapLayerGroup, MergeGroupsConcatenatesGroupAfterGroup) {
+    const std::vector<MapLayerGroup> groups = MapLayerGroup::MakeLayerGroupsByLanguage(
+        {GroupedLayer("b1", "B", "2"), GroupedLayer("a1", "A"), GroupedLayer("c1", "C", "1"),
+         GroupedLayer("a2", "A"), GroupedLayer("b2", "B")},
+        kEnglish);
+    const RefCntPtr<MapLayers> merged = MapLayerGroup::MergeGroups(groups);
+    EXPECT_EQ(JoinedNames(*merged), QStringLiteral("c1,b1,b2,a1,a2"));
+
+    merged->GetLayers()[0].SetEnabled(true);
+    EXPECT_FALSE(groups[0].GetLayers()->HasAnyEnabledLayers());
+
+    const RefCntPtr<MapLayers> empty = MapLayerGroup::MergeGroups({});
+    ASSERT_TRUE(empty);
+    EXPECT_TRUE(empty->GetLayers().empty());
+}

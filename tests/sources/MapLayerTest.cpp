@@ -1,0 +1,171 @@
+#include <gtest/gtest.h>
+#include <initializer_list>
+#include <utility>
+
+#include <lmxmaps/MapLayers.h>
+
+namespace {
+
+using Attribute = std::pair<const char16_t*, const char*>;
+
+MapLayer MakeLayer(std::initializer_list<Attribute> attributes) {
+    MapLayer layer;
+    for (const auto& [key, value] : attributes) {
+        layer.SetAttribute(key, QString::fromUtf8(value));
+    }
+    return layer;
+}
+
+LanguageCode Language(const char* code) {
+    return LanguageCode(QString::fromUtf8(code));
+}
+
+} // namespace
+
+TEST(MapLayer, AttributesAreSetOverwrittenAndCleared) {
+    MapLayer layer;
+    EXPECT_FALSE(layer.IsValid());
+    EXPECT_FALSE(layer.HasAttribute(MapLayer::attrName));
+
+    layer.SetAttribute(MapLayer::attrName, QStringLiteral("roads"));
+    layer.SetAttribute(QStringLiteral("name"), QStringLiteral("highways"));
+    layer.SetAttribute(MapLayer::attrYear, QString());
+    EXPECT_TRUE(layer.IsValid());
+    EXPECT_EQ(layer.GetAttribute(MapLayer::attrName), QStringLiteral("highways"));
+    EXPECT_EQ(layer.GetAttributes().size(), 2u);
+    EXPECT_TRUE(layer.HasAttribute(QStringLiteral("year")));
+
+    layer.ClearAttribute(MapLayer::attrName);
+    EXPECT_FALSE(layer.HasAttribute(QStringLiteral("name")));
+    layer.ClearAttributes();
+    EXPECT_FALSE(layer.IsValid());
+    EXPECT_TRUE(layer.GetAttribute(MapLayer::attrName).isEmpty());
+}
+
+TEST(MapLayer, LocalizedValuesFallBackFromIsoToShortCodeToPlainKey) {
+    const MapLayer layer = MakeLayer({{u"display-name-de-AT", "Strassen AT"},
+                                      {u"display-name-de", "Strassen"},
+                                      {u"display-name-fr-FR", ""},
+                                      {u"display-name", "Roads"},
+                                      {MapLayer::attrName, "roads"}});
+    EXPECT_EQ(layer.GetDisplayName(Language("de-AT")), QStringLiteral("Strassen AT"));
+    EXPECT_EQ(layer.GetDisplayName(Language("de-CH")), QStringLiteral("Strassen"));
+    EXPECT_EQ(layer.GetDisplayName(Language("de")), QStringLiteral("Strassen"));
+    EXPECT_EQ(layer.GetDisplayName(Language("fr-FR")), QStringLiteral("Roads"));
+    EXPECT_EQ(layer.GetLocalizedAttr(QStringLiteral("display-name"), Language("it-IT")),
+              QStringLiteral("Roads"));
+    EXPECT_TRUE(layer.GetLocalizedAttr(MapLayer::attrGroup, Language("de-AT")).isEmpty());
+
+    const MapLayer unnamed = MakeLayer({{MapLayer::attrName, "water"}});
+    EXPECT_EQ(unnamed.GetDisplayName(Language("de-DE")), QStringLiteral("water"));
+    EXPECT_EQ(unnamed.GetLongDisplayName(Language("de-DE")), QStringLiteral("water"));
+    EXPECT_EQ(layer.GetLongDisplayName(Language("de-CH")), QStringLiteral("Strassen"));
+}
+
+TEST(MapLayer, LongDisplayNameIsPrefixedWithTheYearOnlyWhenAsked) {
+    MapLayer layer = MakeLayer({{MapLayer::attrName, "pop"},
+                                {MapLayer::attrLongDisplayName, "Population"},
+                                {MapLayer::attrPrependDate, "true"},
+                                {MapLayer::attrYear, "2020"}});
+    const LanguageCode english = Language("en-US");
+    EXPECT_EQ(layer.GetLongDisplayName(english), QStringLiteral("2020 Population"));
+    EXPECT_EQ(layer.GetDisplayName(english), QStringLiteral("pop"));
+
+    layer.SetAttribute(MapLayer::attrPrependDate, QStringLiteral("TRUE"));
+    EXPECT_EQ(layer.GetLongDisplayName(english), QStringLiteral("Population"));
+
+    layer.SetAttribute(MapLayer::attrPrependDate, QStringLiteral("true"));
+    layer.SetAttribute(MapLayer::attrYear, QString());
+    EXPECT_EQ(layer.GetLongDisplayName(english), QStringLiteral("Population"));
+
+    layer.ClearAttribute(MapLayer::attrLongDisplayName);
+    layer.SetAttribute(MapLayer::attrYear, QStringLiteral("2019"));
+    EXPECT_EQ(layer.GetLongDisplayName(english), QStringLiteral("2019 pop"));
+}
+
+TEST(MapLayer, EnabledOnlyForExactTrue) {
+    MapLayer layer = MakeLayer({{MapLayer::attrName, "roads"}});
+    EXPECT_FALSE(layer.IsEnabled());
+    for (const char* notTrue : {"TRUE", " true", "1", "yes"}) {
+        layer.SetAttribute(MapLayer::attrEnabled, QString::fromUtf8(notTrue));
+        EXPECT_FALSE(layer.IsEnabled()) << notTrue;
+    }
+    layer.SetEnabled(true);
+    EXPECT_TRUE(layer.IsEnabled());
+    EXPECT_EQ(layer.GetAttribute(MapLayer::attrEnabled), QStringLiteral("true"));
+    layer.SetEnabled(false);
+    EXPECT_EQ(layer.GetAttribute(MapLayer::attrEnabled), QStringLiteral("false"));
+}
+
+TEST(MapLayer, VisibilityHonoursZoomAndScaleBounds) {
+    EXPECT_TRUE(MapLayer().IsVisible(3.0, 1e6));
+
+    const MapLayer zoomBounded =
+        MakeLayer({{MapLayer::attrMinZoom, "2.5"}, {MapLayer::attrMaxZoom, "10"}});
+    EXPECT_FALSE(zoomBounded.IsVisible(2.4, 1e6));
+    EXPECT_TRUE(zoomBounded.IsVisible(2.5, 1e6));
+    EXPECT_TRUE(zoomBounded.IsVisible(10.0, 1e6));
+    EXPECT_FALSE(zoomBounded.IsVisible(10.5, 1e6));
+    EXPECT_TRUE(zoomBounded.IsVisible(-1.0, 1e6));
+
+    const MapLayer unlimitedZoom = MakeLayer({{MapLayer::attrMaxZoom, "0"}});
+    EXPECT_TRUE(unlimitedZoom.IsVisible(22.0, 1e6));
+
+    const MapLayer scaleBounded =
+        MakeLayer({{MapLayer::attrMinScaleDenom, "500"}, {MapLayer::attrMaxScaleDenom, "1000"}});
+    EXPECT_FALSE(scaleBounded.IsVisible(-1.0, 499.0));
+    EXPECT_TRUE(scaleBounded.IsVisible(-1.0, 500.0));
+    EXPECT_TRUE(scaleBounded.IsVisible(-1.0, 1000.0));
+    EXPECT_FALSE(scaleBounded.IsVisible(-1.0, 1000.5));
+
+    const MapLayer unreadable =
+        MakeLayer({{MapLayer::attrMinZoom, "low"}, {MapLayer::attrMaxScaleDenom, ""}});
+    EXPECT_TRUE(unreadable.IsVisible(0.0, 1e9));
+}
+
+TEST(MapLayer, AreaTypesAreTrimmedAndRequestStringFallsBackToName) {
+    MapLayer layer = MakeLayer({{MapLayer::attrName, "boundaries"}});
+    EXPECT_TRUE(layer.GetValidAreaTypes().empty());
+    layer.SetAttribute(MapLayer::attrGeometries, QStringLiteral(" state ,county,  zip "));
+    const std::vector<TString> expected = {QStringLiteral("state"), QStringLiteral("county"),
+                                           QStringLiteral("zip")};
+    EXPECT_EQ(layer.GetValidAreaTypes(), expected);
+
+    EXPECT_EQ(layer.GetRequestString(), QStringLiteral("boundaries"));
+    layer.SetAttribute(MapLayer::attrRequestString, QString());
+    EXPECT_EQ(layer.GetRequestString(), QStringLiteral("boundaries"));
+    layer.SetAttribute(MapLayer::attrRequestString, QStringLiteral("admin:bounds"));
+    EXPECT_EQ(layer.GetRequestString(), QStringLiteral("admin:bounds"));
+}
+
+TEST(MapLayers, AsStringJoinsTheEnabledRequestStrings) {
+    auto layers = MakeRefCnt<MapLayers>(std::vector<MapLayer>{
+        MakeLayer({{MapLayer::attrName, "a"}, {MapLayer::attrEnabled, "true"}}),
+        MakeLayer({{MapLayer::attrName, "b"}, {MapLayer::attrEnabled, "false"}}),
+        MakeLayer({{MapLayer::attrName, "c"},
+                   {MapLayer::attrRequestString, "c-request"},
+                   {MapLayer::attrEnabled, "true"}})});
+    EXPECT_TRUE(layers->HasAnyEnabledLayers());
+    EXPECT_EQ(layers->AsString(QStringLiteral(",")), QStringLiteral("a,c-request"));
+
+    layers->GetLayers()[0].SetEnabled(false);
+    EXPECT_EQ(layers->AsString(QStringLiteral(", ")), QStringLiteral("c-request"));
+    layers->GetLayers()[2].SetEnabled(false);
+    EXPECT_FALSE(layers->HasAnyEnabledLayers());
+    EXPECT_TRUE(layers->AsString(QStringLiteral(",")).isEmpty());
+}
+
+TEST(MapLayers, CloneIsIndependentOfTheOriginal) {
+    auto original = MakeRefCnt<MapLayers>(std::vector<MapLayer>{
+        MakeLayer({{MapLayer::attrName, "a"}}), MakeLayer({{MapLayer::attrName, "b"}})});
+    const RefCntPtr<MapLayers> clone = original->Clone();
+    ASSERT_NE(clone.get(), original.get());
+    EXPECT_EQ(clone->GetRefCount(), 1);
+    ASSERT_EQ(clone->GetLayers().size(), 2u);
+    EXPECT_EQ(clone->GetLayers()[1].GetName(), QStringLiteral("b"));
+
+    clone->GetLayers()[0].SetEnabled(true);
+    clone->GetLayers().push_back(MakeLayer({{MapLayer::attrName, "c"}}));
+    EXPECT_FALSE(original->HasAnyEnabledLayers());
+    EXPECT_EQ(original->GetLayers().size(), 2u);
+}
