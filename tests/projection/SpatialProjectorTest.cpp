@@ -2,6 +2,7 @@
 #include <cstring>
 #include <gtest/gtest.h>
 #include <limits>
+#include <thread>
 #include <vector>
 
 #include <lmxmaps/AlbersEqualAreaProjector.h>
@@ -239,4 +240,33 @@ TEST(SpatialProjectorTransforms, InverseFoldsXAndAddsTurnsBack) {
     // A plate carree world folds the same way: x = 2.25 is -90 degrees two turns on.
     const SpatialProjectorPtr plate = SpatialProjector::PlateCarreeFactory(kLon, kLat);
     EXPECT_DOUBLE_EQ(SpatialProjectorTransforms::Inverse(*plate)(2.25, 0.5).first, -90.0 + 720.0);
+}
+
+TEST(SpatialProjector, SharedProjectorsGiveTheSameAnswersOnEveryThread) {
+    const std::vector<SpatialProjectorPtr> projectors = EveryProjector();
+    constexpr int kThreads = 4;
+    std::vector<std::vector<double>> results(kThreads);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&projectors, &results, t] {
+            for (const SpatialProjectorPtr& shared : projectors) {
+                const SpatialProjectorPtr p = shared;
+                const DataValueRect bounds = p->GetWorldBounds();
+                results[t].push_back(bounds.Width());
+                const SpatialProjectorTransforms::Forward forward(*p);
+                for (int i = 0; i < 50; ++i) {
+                    results[t].push_back(forward(i * 7.0 - 175.0, i - 25.0).first);
+                }
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    for (int t = 1; t < kThreads; ++t) {
+        ASSERT_EQ(results[t].size(), results[0].size());
+        for (std::size_t i = 0; i < results[0].size(); ++i) {
+            EXPECT_TRUE(SameBits(results[t][i], results[0][i]));
+        }
+    }
 }
