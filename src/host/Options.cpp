@@ -31,8 +31,8 @@ const Definition& Find(const TString& name) {
         std::find_if(kDefinitions.begin(), kDefinitions.end(),
                      [&](const Definition& d) { return name == QLatin1String(d.name); });
     if (found == kDefinitions.end()) {
-        ThrowLogicException(__FILE__, __LINE__, "Options: unknown option name",
-                            TError::LogicAssert(0x4F505431));
+        const std::string condition = "option '" + ToUtf8(name) + "' is registered";
+        ThrowLogicException(__FILE__, __LINE__, condition.c_str(), TError::LogicAssert(0x4F505431));
     }
     return *found;
 }
