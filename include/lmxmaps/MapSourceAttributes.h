@@ -3,6 +3,8 @@
 // values are read. Providers expose the keys as their own statics (MapProvider::attrClass);
 // keys that only one class reads belong to that class.
 
+#include <optional>
+
 #include <lmxmaps/host/TString.h>
 
 struct MapSourceAttributeKeys {
@@ -43,8 +45,9 @@ struct MapSourceAttributeKeys {
     static constexpr const char16_t* attrInline = u"inline";
 };
 
-// Reading rules for the values of the shared keys. Each takes the attribute's value, an empty
-// string when the attribute is absent.
+// Reading rules for the values of the shared keys. The numeric rules take the attribute's
+// value, or nullopt when the key is absent: a key that is present but empty or malformed reads
+// as the number 0 (ReadHostNumber) and is then clamped, not replaced by the default.
 namespace MapSourceAttributeRules {
 
 // The square root of 2: a raster level may be drawn magnified up to this much.
@@ -53,19 +56,21 @@ inline constexpr double kDefaultMaxStretch = 1.4142135623730951;
 inline constexpr double kDefaultMinShrink = 0.7071067811865475;
 inline constexpr int kDefaultIntermediateLevels = 1;
 
+// The host's string-to-number conversion: the decimal the whole (trimmed) text spells, 0 when
+// it spells none. "nan" and "inf" are numbers.
+double ReadHostNumber(const TString& text);
+
 // Any non-empty value, "false" included, means offline.
 bool IsOffline(const TString& value);
 // Only the exact text "true" marks a source inline.
 bool IsInline(const TString& value);
-// A decimal of at least 1.0 (smaller values become 1.0); the default when absent or not a
-// finite number.
-double ReadMaxStretch(const TString& value);
-// A decimal of at most 1.0 (larger values become 1.0); the default when absent or not a
-// finite number.
-double ReadMinShrink(const TString& value);
-// A base-10 integer of at least 1 (smaller values become 1); 1 when absent or not an integer.
-int ReadIntermediateLevels(const TString& value);
-// A decimal; providerDefault when absent or not a finite number.
-double ReadMaxScaleLevel(const TString& value, double providerDefault);
+// At least 1.0 (smaller values and NaN become 1.0); the square root of 2 when absent.
+double ReadMaxStretch(const std::optional<TString>& value);
+// At most 1.0 (larger values and NaN become 1.0); 1 / sqrt(2) when absent.
+double ReadMinShrink(const std::optional<TString>& value);
+// A base-10 integer of at least 1 (smaller values become 1); 1 when absent.
+int ReadIntermediateLevels(const std::optional<TString>& value);
+// The number as it reads; providerDefault when absent.
+double ReadMaxScaleLevel(const std::optional<TString>& value, double providerDefault);
 
 } // namespace MapSourceAttributeRules

@@ -1,23 +1,13 @@
 #include <algorithm>
 #include <cmath>
-#include <optional>
 
 #include <lmxmaps/MapSourceAttributes.h>
 
 namespace MapSourceAttributeRules {
 
-namespace {
-
-std::optional<double> ParseFiniteDecimal(const TString& value) {
-    bool ok = false;
-    const double parsed = value.trimmed().toDouble(&ok);
-    if (!ok || !std::isfinite(parsed)) {
-        return std::nullopt;
-    }
-    return parsed;
+double ReadHostNumber(const TString& text) {
+    return text.trimmed().toDouble();
 }
-
-} // namespace
 
 bool IsOffline(const TString& value) {
     return !value.isEmpty();
@@ -27,27 +17,20 @@ bool IsInline(const TString& value) {
     return value == QLatin1String("true");
 }
 
-double ReadMaxStretch(const TString& value) {
-    const std::optional<double> parsed = ParseFiniteDecimal(value);
-    return parsed ? std::max(*parsed, 1.0) : kDefaultMaxStretch;
+double ReadMaxStretch(const std::optional<TString>& value) {
+    return value ? std::fmax(ReadHostNumber(*value), 1.0) : kDefaultMaxStretch;
 }
 
-double ReadMinShrink(const TString& value) {
-    const std::optional<double> parsed = ParseFiniteDecimal(value);
-    return parsed ? std::min(*parsed, 1.0) : kDefaultMinShrink;
+double ReadMinShrink(const std::optional<TString>& value) {
+    return value ? std::fmin(ReadHostNumber(*value), 1.0) : kDefaultMinShrink;
 }
 
-int ReadIntermediateLevels(const TString& value) {
-    bool ok = false;
-    const int parsed = value.trimmed().toInt(&ok, 10);
-    if (!ok) {
-        return kDefaultIntermediateLevels;
-    }
-    return std::max(parsed, 1);
+int ReadIntermediateLevels(const std::optional<TString>& value) {
+    return value ? std::max(value->trimmed().toInt(nullptr, 10), 1) : kDefaultIntermediateLevels;
 }
 
-double ReadMaxScaleLevel(const TString& value, double providerDefault) {
-    return ParseFiniteDecimal(value).value_or(providerDefault);
+double ReadMaxScaleLevel(const std::optional<TString>& value, double providerDefault) {
+    return value ? ReadHostNumber(*value) : providerDefault;
 }
 
 } // namespace MapSourceAttributeRules

@@ -1,10 +1,15 @@
-#include <lmxmaps/MapSourceAttributes.h>
-
+#include <cmath>
 #include <gtest/gtest.h>
 
-#include <cmath>
+#include <lmxmaps/MapSourceAttributes.h>
 
 using namespace MapSourceAttributeRules;
+
+namespace {
+std::optional<TString> Value(const char* text) {
+    return QString::fromUtf8(text);
+}
+} // namespace
 
 TEST(MapSourceAttributeRules, OfflineIsAnyNonEmptyValue) {
     EXPECT_FALSE(IsOffline(QString()));
@@ -21,30 +26,34 @@ TEST(MapSourceAttributeRules, InlineOnlyForExactTrue) {
     EXPECT_FALSE(IsInline(QString()));
 }
 
-TEST(MapSourceAttributeRules, StretchAndShrinkAreClampedToOneAndDefaultWhenUnreadable) {
-    EXPECT_DOUBLE_EQ(ReadMaxStretch(QString()), std::sqrt(2.0));
-    EXPECT_DOUBLE_EQ(ReadMaxStretch(QStringLiteral("2.5")), 2.5);
-    EXPECT_DOUBLE_EQ(ReadMaxStretch(QStringLiteral("0.5")), 1.0);
-    EXPECT_DOUBLE_EQ(ReadMaxStretch(QStringLiteral("wide")), std::sqrt(2.0));
-    EXPECT_DOUBLE_EQ(ReadMaxStretch(QStringLiteral("inf")), std::sqrt(2.0));
+TEST(MapSourceAttributeRules, StretchAndShrinkDefaultOnlyWhenAbsent) {
+    EXPECT_DOUBLE_EQ(ReadMaxStretch(std::nullopt), std::sqrt(2.0));
+    EXPECT_DOUBLE_EQ(ReadMaxStretch(Value("2.5")), 2.5);
+    EXPECT_DOUBLE_EQ(ReadMaxStretch(Value("0.5")), 1.0);
+    // Present but unreadable: the number 0, raised to 1.
+    EXPECT_DOUBLE_EQ(ReadMaxStretch(Value("wide")), 1.0);
+    EXPECT_DOUBLE_EQ(ReadMaxStretch(Value("")), 1.0);
+    EXPECT_DOUBLE_EQ(ReadMaxStretch(Value("nan")), 1.0);
 
-    EXPECT_DOUBLE_EQ(ReadMinShrink(QString()), 1.0 / std::sqrt(2.0));
-    EXPECT_DOUBLE_EQ(ReadMinShrink(QStringLiteral("0.25")), 0.25);
-    EXPECT_DOUBLE_EQ(ReadMinShrink(QStringLiteral("3")), 1.0);
-    EXPECT_DOUBLE_EQ(ReadMinShrink(QStringLiteral("nan")), 1.0 / std::sqrt(2.0));
+    EXPECT_DOUBLE_EQ(ReadMinShrink(std::nullopt), 1.0 / std::sqrt(2.0));
+    EXPECT_DOUBLE_EQ(ReadMinShrink(Value("0.25")), 0.25);
+    EXPECT_DOUBLE_EQ(ReadMinShrink(Value("2")), 1.0);
+    EXPECT_DOUBLE_EQ(ReadMinShrink(Value("narrow")), 0.0);
 }
 
 TEST(MapSourceAttributeRules, IntermediateLevelsAreAnIntegerOfAtLeastOne) {
-    EXPECT_EQ(ReadIntermediateLevels(QString()), 1);
-    EXPECT_EQ(ReadIntermediateLevels(QStringLiteral("4")), 4);
-    EXPECT_EQ(ReadIntermediateLevels(QStringLiteral("0")), 1);
-    EXPECT_EQ(ReadIntermediateLevels(QStringLiteral("-3")), 1);
-    EXPECT_EQ(ReadIntermediateLevels(QStringLiteral("2.5")), 1);
-    EXPECT_EQ(ReadIntermediateLevels(QStringLiteral("0x10")), 1);
+    EXPECT_EQ(ReadIntermediateLevels(std::nullopt), 1);
+    EXPECT_EQ(ReadIntermediateLevels(Value("4")), 4);
+    EXPECT_EQ(ReadIntermediateLevels(Value(" 3 ")), 3);
+    EXPECT_EQ(ReadIntermediateLevels(Value("0")), 1);
+    EXPECT_EQ(ReadIntermediateLevels(Value("-3")), 1);
+    EXPECT_EQ(ReadIntermediateLevels(Value("2.5")), 1);
 }
 
-TEST(MapSourceAttributeRules, MaxScaleLevelFallsBackToTheProviderDefault) {
-    EXPECT_DOUBLE_EQ(ReadMaxScaleLevel(QString(), 19.0), 19.0);
-    EXPECT_DOUBLE_EQ(ReadMaxScaleLevel(QStringLiteral("12.5"), 19.0), 12.5);
-    EXPECT_DOUBLE_EQ(ReadMaxScaleLevel(QStringLiteral("deep"), 19.0), 19.0);
+TEST(MapSourceAttributeRules, MaxScaleLevelIsUsedAsItReads) {
+    EXPECT_DOUBLE_EQ(ReadMaxScaleLevel(std::nullopt, 19.0), 19.0);
+    EXPECT_DOUBLE_EQ(ReadMaxScaleLevel(Value("12.5"), 19.0), 12.5);
+    EXPECT_DOUBLE_EQ(ReadMaxScaleLevel(Value("deep"), 19.0), 0.0);
+    EXPECT_DOUBLE_EQ(ReadHostNumber(QStringLiteral(" 7.25 ")), 7.25);
+    EXPECT_DOUBLE_EQ(ReadHostNumber(QStringLiteral("7.25abc")), 0.0);
 }
