@@ -1,6 +1,9 @@
 #pragma once
 // Per-point formulas of the spherical Mercator and Web Mercator projections, inline so that
-// the per-point virtual operations and the batch loops share one definition.
+// the per-point virtual operations and the batch loops share one definition. The formulas
+// that call two maths functions in a row are cut in two stages (SphericalTangent, then
+// MercatorYFromTangent; exp, then LatitudeFromExp) so that a batch loop can run each stage over
+// a block of points: independent calls overlap, a chain of dependent ones per point waits.
 
 #include <cmath>
 
@@ -9,6 +12,20 @@
 namespace MercatorFormulas {
 
 using namespace ProjectionConstants;
+
+// fmin(limit, t) and fmax(limit, t) as compare-and-select: a NaN t gives the limit, a NaN
+// limit gives t. Unlike the library calls they compile to a few instructions.
+inline double LimitAbove(double limit, double t) {
+    return (t < limit || std::isnan(limit)) ? t : limit;
+}
+
+inline double LimitBelow(double limit, double t) {
+    return (t > limit || std::isnan(limit)) ? t : limit;
+}
+
+inline bool IsPoleOrBeyond(double latitude) {
+    return latitude <= -90.0 || latitude >= 90.0;
+}
 
 // Y of a latitude in degrees for eccentricity e; infinite at and beyond the poles.
 inline double ForwardY(double latitude, double e) {
@@ -27,29 +44,55 @@ inline double ForwardY(double latitude, double e) {
     return std::log(std::tan(TMath::PI * 0.25 + phi * 0.5) * f) * kEarthRadius;
 }
 
-inline double MercatorX(double u) {
-    return FoldLongitude(u) * kRadiansPerDegree * kEarthRadius;
+// First stage of ForwardY(latitude, 0): the tangent, not computed at or beyond the poles.
+inline double SphericalTangent(double latitude) {
+    if (IsPoleOrBeyond(latitude)) {
+        return 0.0;
+    }
+    const double phi = latitude * kRadiansPerDegree;
+    return std::tan(TMath::PI * 0.25 + phi * 0.5);
 }
 
-// A NaN latitude comes out as maxY: fmin drops the NaN.
+// Second stage: ForwardY(latitude, 0) from SphericalTangent(latitude), limited to
+// [-maxY, maxY]. A NaN latitude comes out as maxY.
+inline double MercatorYFromTangent(double latitude, double tangent, double maxY) {
+    double y;
+    if (latitude <= -90.0) {
+        y = -std::numeric_limits<double>::infinity();
+    } else if (latitude >= 90.0) {
+        y = std::numeric_limits<double>::infinity();
+    } else {
+        y = std::log(tangent) * kEarthRadius;
+    }
+    return LimitBelow(-maxY, LimitAbove(maxY, y));
+}
+
 inline double MercatorY(double v, double maxY) {
-    return std::fmax(-maxY, std::fmin(maxY, ForwardY(v, 0.0)));
+    return MercatorYFromTangent(v, SphericalTangent(v), maxY);
 }
 
-// A NaN longitude comes out as -H: fmax drops the NaN.
-inline double WebMercatorX(double u) {
-    return std::fmin(kWebMercatorHalfExtent, std::fmax(-kWebMercatorHalfExtent, MercatorX(u)));
-}
-
-inline double WebMercatorY(double v, double maxY) {
+inline double WebMercatorYFromTangent(double v, double tangent, double maxY) {
     if (v <= -90.0) {
         return -kWebMercatorHalfExtent;
     }
     if (v >= 90.0) {
         return kWebMercatorHalfExtent;
     }
-    return std::fmin(kWebMercatorHalfExtent,
-                     std::fmax(-kWebMercatorHalfExtent, MercatorY(v, maxY)));
+    return LimitAbove(kWebMercatorHalfExtent,
+                      LimitBelow(-kWebMercatorHalfExtent, MercatorYFromTangent(v, tangent, maxY)));
+}
+
+inline double WebMercatorY(double v, double maxY) {
+    return WebMercatorYFromTangent(v, SphericalTangent(v), maxY);
+}
+
+inline double MercatorX(double u) {
+    return FoldLongitude(u) * kRadiansPerDegree * kEarthRadius;
+}
+
+// A NaN longitude comes out as -H.
+inline double WebMercatorX(double u) {
+    return LimitAbove(kWebMercatorHalfExtent, LimitBelow(-kWebMercatorHalfExtent, MercatorX(u)));
 }
 
 // Longitude of x, not folded; the world's edges map exactly to -180 and 180.
@@ -63,9 +106,18 @@ inline double UnfoldedLongitude(double x, double halfWorldWidth) {
     return x / kEarthRadius * kDegreesPerRadian;
 }
 
-inline double Latitude(double y) {
-    const double chi = 2.0 * std::atan(std::exp(y / kEarthRadius)) - TMath::PI * 0.5;
+// First stage of Latitude(y).
+inline double LatitudeExp(double y) {
+    return std::exp(y / kEarthRadius);
+}
+
+inline double LatitudeFromExp(double expOfY) {
+    const double chi = 2.0 * std::atan(expOfY) - TMath::PI * 0.5;
     return chi * kDegreesPerRadian;
+}
+
+inline double Latitude(double y) {
+    return LatitudeFromExp(LatitudeExp(y));
 }
 
 } // namespace MercatorFormulas

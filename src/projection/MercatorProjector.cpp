@@ -2,6 +2,7 @@
 
 #include <lmxmaps/Projectors.h>
 
+#include "BatchLoop.h"
 #include "MercatorFormulas.h"
 
 using namespace MercatorFormulas;
@@ -83,12 +84,23 @@ void MercatorProjector::GetXYArray(std::span<const double> u, std::span<const do
     }
     CheckArrayLengths(u.size(), v.size(), x.size(), y.size());
     const double maxY = m_maxY;
-    for (std::size_t i = 0; i < u.size(); ++i) {
-        const double px = MercatorX(u[i]);
-        const double py = MercatorY(v[i], maxY);
-        x[i] = px;
-        y[i] = py;
+    if (BatchLoop::AnyOverlapsShifted(u, v, x, y)) {
+        // Arrays shifted against each other need the points strictly one after the other.
+        MapProjector::GetXYArray(u, v, x, y);
+        return;
     }
+    BatchLoop::ForEachBlock(u.size(), [&](std::size_t first, std::size_t count) {
+        double tangent[BatchLoop::kBlockSize];
+        for (std::size_t j = 0; j < count; ++j) {
+            tangent[j] = SphericalTangent(v[first + j]);
+        }
+        for (std::size_t j = 0; j < count; ++j) {
+            const std::size_t i = first + j;
+            const double py = MercatorYFromTangent(v[i], tangent[j], maxY);
+            x[i] = MercatorX(u[i]);
+            y[i] = py;
+        }
+    });
 }
 
 void MercatorProjector::GetInverseOfXYArray(std::span<const double> x, std::span<const double> y,
@@ -99,11 +111,21 @@ void MercatorProjector::GetInverseOfXYArray(std::span<const double> x, std::span
         return;
     }
     CheckArrayLengths(x.size(), y.size(), u.size(), v.size());
-    const double halfWidth = m_halfWorldWidth;
-    for (std::size_t i = 0; i < x.size(); ++i) {
-        const double lon = FoldLongitude(UnfoldedLongitude(x[i], halfWidth));
-        const double lat = Latitude(y[i]);
-        u[i] = lon;
-        v[i] = lat;
+    if (BatchLoop::AnyOverlapsShifted(x, y, u, v)) {
+        MapProjector::GetInverseOfXYArray(x, y, u, v);
+        return;
     }
+    const double halfWidth = m_halfWorldWidth;
+    BatchLoop::ForEachBlock(x.size(), [&](std::size_t first, std::size_t count) {
+        double expOfY[BatchLoop::kBlockSize];
+        for (std::size_t j = 0; j < count; ++j) {
+            expOfY[j] = LatitudeExp(y[first + j]);
+        }
+        for (std::size_t j = 0; j < count; ++j) {
+            const std::size_t i = first + j;
+            const double lon = FoldLongitude(UnfoldedLongitude(x[i], halfWidth));
+            v[i] = LatitudeFromExp(expOfY[j]);
+            u[i] = lon;
+        }
+    });
 }

@@ -2,6 +2,7 @@
 
 #include <lmxmaps/Projectors.h>
 
+#include "BatchLoop.h"
 #include "MercatorFormulas.h"
 
 using namespace MercatorFormulas;
@@ -43,10 +44,20 @@ void WebMercatorProjector::GetXYArray(std::span<const double> u, std::span<const
     }
     CheckArrayLengths(u.size(), v.size(), x.size(), y.size());
     const double maxY = GetMaxY();
-    for (std::size_t i = 0; i < u.size(); ++i) {
-        const double px = WebMercatorX(u[i]);
-        const double py = WebMercatorY(v[i], maxY);
-        x[i] = px;
-        y[i] = py;
+    if (BatchLoop::AnyOverlapsShifted(u, v, x, y)) {
+        MapProjector::GetXYArray(u, v, x, y);
+        return;
     }
+    BatchLoop::ForEachBlock(u.size(), [&](std::size_t first, std::size_t count) {
+        double tangent[BatchLoop::kBlockSize];
+        for (std::size_t j = 0; j < count; ++j) {
+            tangent[j] = SphericalTangent(v[first + j]);
+        }
+        for (std::size_t j = 0; j < count; ++j) {
+            const std::size_t i = first + j;
+            const double py = WebMercatorYFromTangent(v[i], tangent[j], maxY);
+            x[i] = WebMercatorX(u[i]);
+            y[i] = py;
+        }
+    });
 }
