@@ -61,6 +61,8 @@ public:
                                      std::span<double> u, std::span<double> v) const;
 
 protected:
+    // The bounds spanned by the projections of (-180, -90) and (180, 90).
+    MapExtent ProjectWorldCorners() const;
     // Raises a logic error unless the four batch arrays have one length.
     static void CheckArrayLengths(std::size_t a, std::size_t b, std::size_t c, std::size_t d);
 };

@@ -45,9 +45,7 @@ CylindricEqualAreaProjector::CylindricEqualAreaProjector(TString name, double c)
                 .arg(c),
             TError::AutoGen(QStringLiteral("MapProjectorException"), kInvalidStandardParallelSite));
     }
-    const XYPair low = GetXY(-180.0, -90.0);
-    const XYPair high = GetXY(180.0, 90.0);
-    m_worldBounds = {low.first, high.first, low.second, high.second};
+    m_worldBounds = ProjectWorldCorners();
 }
 
 bool CylindricEqualAreaProjector::operator==(const MapProjector& other) const {

@@ -1,5 +1,11 @@
 #include <lmxmaps/MapProjector.h>
 
+MapExtent MapProjector::ProjectWorldCorners() const {
+    const XYPair low = GetXY(-180.0, -90.0);
+    const XYPair high = GetXY(180.0, 90.0);
+    return {low.first, high.first, low.second, high.second};
+}
+
 void MapProjector::CheckArrayLengths(std::size_t a, std::size_t b, std::size_t c, std::size_t d) {
     LMX_LOGIC_ASSERT_ID(a == b && a == c && a == d, 0x50524A31);
 }

@@ -67,11 +67,7 @@ MapExtent MercatorProjector::GetDefaultExtent() const {
 
 MapExtent MercatorProjector::GetWorldBounds() const {
     // One cache for the class: the first caller's corners serve every instance.
-    static const MapExtent bounds = [this] {
-        const XYPair low = GetXY(-180.0, -90.0);
-        const XYPair high = GetXY(180.0, 90.0);
-        return MapExtent{low.first, high.first, low.second, high.second};
-    }();
+    static const MapExtent bounds = ProjectWorldCorners();
     return bounds;
 }
 

@@ -28,11 +28,7 @@ MapExtent WebMercatorProjector::GetDefaultExtent() const {
 }
 
 MapExtent WebMercatorProjector::GetWorldBounds() const {
-    static const MapExtent bounds = [this] {
-        const XYPair low = GetXY(-180.0, -90.0);
-        const XYPair high = GetXY(180.0, 90.0);
-        return MapExtent{low.first, high.first, low.second, high.second};
-    }();
+    static const MapExtent bounds = ProjectWorldCorners();
     return bounds;
 }
 
