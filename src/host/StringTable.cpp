@@ -7,6 +7,8 @@ namespace {
 // English texts of the user-facing messages, by string id.
 const std::unordered_map<StringId, const char16_t*>& Table() {
     static const std::unordered_map<StringId, const char16_t*> table = {
+        {1072972447u, u"State"},
+        {635519938u, u"The map view has no usable size, so its map scale cannot be computed."},
         {1128053594u, u"The map source class \u201c%1\u201d is not supported."},
         {3421197950u, u"The map source class \u201c%1\u201d is not supported. Choose another map "
                       u"source or update the application."},

@@ -1,0 +1,143 @@
+#include <atomic>
+#include <gtest/gtest.h>
+#include <thread>
+
+#include <lmxmaps/MapProviderException.h>
+#include <lmxmaps/host/DeprecatedAsyncTaskSvc.h>
+#include <lmxmaps/host/QtAsyncRunnable.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Runs until cancelled or released, recording where it ran.
+class WaitingTask : public ComputeTask {
+public:
+    explicit WaitingTask(bool orphanOnCancel = false) : m_orphanOnCancel(orphanOnCancel) {}
+
+    bool ShouldOrphanOnCancel() const override { return m_orphanOnCancel; }
+    void Release() { m_released = true; }
+    bool BodyRan() const { return m_bodyRan; }
+    std::thread::id RanOn() const { return m_thread; }
+
+protected:
+    void ExecuteImpl() override {
+        m_bodyRan = true;
+        m_thread = std::this_thread::get_id();
+        // Bounded: a test that forgets to release or cancel still ends.
+        for (int i = 0; i < 2000 && !m_released; ++i) {
+            if (!m_orphanOnCancel) {
+                ThrowIfCancelled();
+            }
+            std::this_thread::sleep_for(5ms);
+        }
+    }
+
+private:
+    bool m_orphanOnCancel;
+    std::atomic<bool> m_released{false};
+    std::atomic<bool> m_bodyRan{false};
+    std::thread::id m_thread;
+};
+
+class FailingTask : public ComputeTask {
+protected:
+    void ExecuteImpl() override {
+        throw MapProviderException(MapProviderException::eAccessDenied, QStringLiteral("denied"),
+                                   MapProviderException::Site(7));
+    }
+};
+
+class CancellingObserver : public IProgressObserver {
+public:
+    explicit CancellingObserver(int callsBeforeCancel) : m_callsBeforeCancel(callsBeforeCancel) {}
+    bool OnProgress(const TString& text, std::chrono::milliseconds) override {
+        m_text = text;
+        return ++m_calls < m_callsBeforeCancel;
+    }
+    void OnFinished(const TString&) override { ++m_finished; }
+
+    int m_callsBeforeCancel;
+    std::atomic<int> m_calls{0};
+    std::atomic<int> m_finished{0};
+    TString m_text;
+};
+
+// Clears the process-wide observer after a test.
+struct ObserverReset {
+    ~ObserverReset() { DeprecatedAsyncTaskSvc::SetProgressObserver(nullptr); }
+};
+
+} // namespace
+
+TEST(ComputeTask, KeepsTheExceptionWithItsTypeUntilCleared) {
+    RefCntPtr<FailingTask> task = MakeRefCnt<FailingTask>();
+    EXPECT_NO_THROW(task->Execute());
+    EXPECT_TRUE(task->HasFinished());
+    EXPECT_TRUE(task->HasException());
+    EXPECT_THROW(task->CheckExceptions(), MapProviderException);
+    EXPECT_THROW(task->CheckExceptions(true), MapProviderException);
+    EXPECT_NO_THROW(task->CheckExceptions());
+    EXPECT_FALSE(task->HasException());
+}
+
+TEST(ComputeTask, CancelledBeforeItStartsTheBodyNeverRuns) {
+    RefCntPtr<WaitingTask> task = MakeRefCnt<WaitingTask>();
+    EXPECT_EQ(task->Cancel(), 1);
+    EXPECT_TRUE(task->WasCancelled());
+    task->Execute();
+    EXPECT_FALSE(task->BodyRan());
+    EXPECT_THROW(task->CheckExceptions(), AsyncTask::CancelException);
+}
+
+TEST(QtAsyncRunnable, RunsOnAPoolThreadAndReportsCompletion) {
+    RefCntPtr<WaitingTask> task = MakeRefCnt<WaitingTask>();
+    const AsyncResult result = QtAsyncRunnable::Start(task, QStringLiteral("test"));
+    EXPECT_TRUE(result.valid());
+    task->Release();
+    result.wait();
+    EXPECT_TRUE(IsFinished(result));
+    EXPECT_TRUE(task->BodyRan());
+    EXPECT_NE(task->RanOn(), std::this_thread::get_id());
+    EXPECT_FALSE(IsFinished(AsyncResult()));
+}
+
+TEST(QtAsyncRunnable, CancellingARunningTaskEndsIt) {
+    RefCntPtr<WaitingTask> task = MakeRefCnt<WaitingTask>();
+    const AsyncResult result = QtAsyncRunnable::Start(task, QStringLiteral("test"));
+    task->Cancel();
+    result.wait();
+    EXPECT_THROW(task->CheckExceptions(), AsyncTask::CancelException);
+}
+
+TEST(DeprecatedAsyncTaskSvc, ObserverSeesProgressAndMayCancel) {
+    const ObserverReset reset;
+    auto observer = std::make_shared<CancellingObserver>(3);
+    DeprecatedAsyncTaskSvc::SetProgressObserver(observer);
+    RefCntPtr<WaitingTask> task = MakeRefCnt<WaitingTask>();
+    DeprecatedAsyncTaskSvc::ExecuteTaskWithProgress(task, QStringLiteral("Connecting"), 0);
+    EXPECT_EQ(observer->m_calls, 3);
+    EXPECT_EQ(observer->m_finished, 1);
+    EXPECT_EQ(observer->m_text, QStringLiteral("Connecting"));
+    EXPECT_TRUE(task->WasCancelled());
+    // Not an orphan: the wait lasted until the task stopped.
+    EXPECT_TRUE(task->HasFinished());
+    EXPECT_THROW(task->CheckExceptions(), AsyncTask::CancelException);
+}
+
+TEST(DeprecatedAsyncTaskSvc, OrphansAreLeftToFinishAlone) {
+    const ObserverReset reset;
+    DeprecatedAsyncTaskSvc::SetProgressObserver(std::make_shared<CancellingObserver>(1));
+    RefCntPtr<WaitingTask> task = MakeRefCnt<WaitingTask>(true);
+    DeprecatedAsyncTaskSvc::ExecuteTaskWithProgress(task, QStringLiteral("Connecting"), 0);
+    EXPECT_TRUE(task->WasCancelled());
+    EXPECT_FALSE(task->HasFinished());
+    task->Release();
+}
+
+TEST(DeprecatedAsyncTaskSvc, WithoutObserverItSimplyWaits) {
+    RefCntPtr<FailingTask> task = MakeRefCnt<FailingTask>();
+    DeprecatedAsyncTaskSvc::ExecuteTaskWithProgress(task, QStringLiteral("Connecting"), 0);
+    EXPECT_TRUE(task->HasFinished());
+    EXPECT_THROW(task->CheckExceptions(), MapProviderException);
+}
