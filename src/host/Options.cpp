@@ -14,6 +14,24 @@ namespace {
 const std::vector<Definition> kDefinitions = {
     {"LogLevel", "warn", "Lowest severity written to stderr: debug, info, warn, error or off."},
     {"LogDetailTags", "", "Comma-separated numeric detail-logging tags to switch on."},
+    {"AppMode", "desktop", "How the application runs: desktop, server, reader or test."},
+    {"color.transparent.background", "#00FFFFFF",
+     "Colour drawn where a map has no image (a tile that could not be fetched)."},
+    {"HttpConnectTimeoutSeconds", "10",
+     "Seconds an HTTP request may take to connect; 0 leaves libcurl's own limit."},
+    {"HttpTransferTimeoutSeconds", "60",
+     "Seconds a whole HTTP request may take, unless it asks for no limit; 0 means no limit."},
+    {"HttpProxy", "",
+     "Proxy URL for HTTP requests; empty uses the http_proxy, https_proxy and no_proxy "
+     "environment variables."},
+    {"ImageCacheDirectory", "auto",
+     "Directory of the disk image cache; auto is the per-user cache directory "
+     "($XDG_CACHE_HOME/lmxmaps, usually ~/.cache/lmxmaps); empty turns the cache off."},
+    {"ImageCacheMaxBytes", "268435456",
+     "Bound on the disk image cache in bytes; least recently used tiles go first; 0 turns the "
+     "cache off."},
+    {"imageobject.preferred.cache.size", "2",
+     "Scaled copies an image keeps for the sizes it was last drawn at."},
 };
 
 struct Overrides {

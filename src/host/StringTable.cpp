@@ -8,6 +8,13 @@ namespace {
 const std::unordered_map<StringId, const char16_t*>& Table() {
     static const std::unordered_map<StringId, const char16_t*> table = {
         {1072972447u, u"State"},
+        {0x4C4D5301u, u"Light"},
+        {0x4C4D5302u, u"Normal"},
+        {0x4C4D5303u, u"Dark"},
+        {0x4C4D5304u, u"Streets"},
+        {0x4C4D5305u, u"Outdoors"},
+        {0x4C4D5306u, u"Satellite"},
+        {3701153844u, u"Access to the map service %1 was denied."},
         {635519938u, u"The map view has no usable size, so its map scale cannot be computed."},
         {1128053594u, u"The map source class \u201c%1\u201d is not supported."},
         {3421197950u, u"The map source class \u201c%1\u201d is not supported. Choose another map "

@@ -1,0 +1,60 @@
+#pragma once
+// The looks a map source offers (light, dark, streets, satellite, ...): each with its name, the
+// name shown to the user and its translations, the colour drawn while a tile is loading and,
+// optionally, a background colour. Also the built-in styles of the product's own map service.
+
+#include <map>
+#include <unordered_map>
+
+#include <lmxmaps/host/ColorObject.h>
+#include <lmxmaps/host/TString.h>
+
+class MapStyle {
+public:
+    using LocalizedNames = std::map<TString, TString>;
+
+    MapStyle() = default;
+    MapStyle(TString name, TString displayName, ColorObject waitTileFill,
+             ColorObject backgroundColor, LocalizedNames localizedNames);
+    // A style without a background colour of its own.
+    MapStyle(TString name, TString displayName, ColorObject waitTileFill,
+             LocalizedNames localizedNames);
+
+    const TString& GetName() const { return m_name; }
+    const TString& GetDisplayName() const { return m_displayName; }
+    const ColorObject& GetWaitTileFill() const { return m_waitTileFill; }
+    // The default colour when the style has none.
+    const ColorObject& GetBackgroundColor() const { return m_backgroundColor; }
+    bool HasBackgroundColor() const { return m_hasBackgroundColor; }
+    // Display names by language code.
+    const LocalizedNames& GetLocalizedNames() const { return m_localizedNames; }
+
+    // The built-in styles of the product's map service by key ("light", "normal", "dark",
+    // "streets", "outdoors", "satellite"), with localized display names.
+    static std::unordered_map<TString, struct MapStyleProperties>
+    GetLumivexEnterpriseMapStyleProperties();
+
+private:
+    TString m_name;
+    TString m_displayName;
+    ColorObject m_waitTileFill;
+    ColorObject m_backgroundColor;
+    bool m_hasBackgroundColor = false;
+    LocalizedNames m_localizedNames;
+};
+
+struct MapStyleProperties {
+    MapStyleProperties(TString styleKey, TString styleName, TString displayName,
+                       TString previewResource)
+        : styleKey(std::move(styleKey)), styleName(std::move(styleName)),
+          displayName(std::move(displayName)), previewResource(std::move(previewResource)) {}
+    // The name is the key; no preview.
+    MapStyleProperties(const TString& styleKey, TString displayName)
+        : styleKey(styleKey), styleName(styleKey), displayName(std::move(displayName)) {}
+
+    TString styleKey;
+    TString styleName;
+    TString displayName;
+    // Resource path of the style's preview image.
+    TString previewResource;
+};

@@ -1,0 +1,442 @@
+#include <QStringList>
+#include <cmath>
+#include <cstdlib>
+#include <curl/curl.h>
+#include <exception>
+#include <string>
+
+#include <lmxmaps/Version.h>
+#include <lmxmaps/host/HTTPRequestor.h>
+#include <lmxmaps/host/Options.h>
+
+#include "CurlSessionPool.h"
+#include "HttpCredentials.h"
+#include "HttpUrl.h"
+
+namespace {
+
+constexpr long kMaxRedirects = 5;
+// Longest wait for network activity before the cancel flags are looked at again.
+constexpr int kCancelCheckIntervalMs = 50;
+constexpr qsizetype kMaxErrorBodyBytes = 64 * 1024;
+constexpr int kFirstErrorStatus = 400;
+constexpr int kUnauthorized = 401;
+constexpr int kProxyAuthenticationRequired = 407;
+// A proxy's challenge and then the server's may each need one more round.
+constexpr int kMaxAttempts = 3;
+constexpr double kMillisecondsPerSecond = 1000.0;
+
+constexpr std::uint32_t kStatusFailureId = 0x48545041;
+constexpr std::uint32_t kTransportFailureId = 0x48545042;
+constexpr std::uint32_t kCancelledId = 0x48545043;
+
+const char* const kAllowedProtocols = "http,https";
+// A proxy cannot reach this machine's loopback interface, so requests to it never use one.
+const char* const kLoopbackHosts = "localhost,127.0.0.1,::1";
+
+const QByteArray kUserAgent = QByteArrayLiteral("lmxmaps/" LMX_VERSION_STRING);
+
+struct SlistDeleter {
+    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+using Slist = std::unique_ptr<curl_slist, SlistDeleter>;
+
+long MillisecondsOption(const char* name) {
+    const double seconds = Options::GetDouble(QLatin1String(name));
+    return seconds > 0 ? std::lround(seconds * kMillisecondsPerSecond) : 0;
+}
+
+// Setting CURLOPT_NOPROXY replaces the environment's no_proxy, so that list is kept in front.
+std::string NoProxyList() {
+    for (const char* name : {"no_proxy", "NO_PROXY"}) {
+        const char* value = std::getenv(name);
+        if (!value || !*value) {
+            continue;
+        }
+        if (std::string(value) == "*") {
+            return value;
+        }
+        return std::string(value) + ',' + kLoopbackHosts;
+    }
+    return kLoopbackHosts;
+}
+
+Slist MakeHeaderList(const HTTPRequest::HeaderMap& headers, bool hasBody) {
+    Slist list;
+    bool expectGiven = false;
+    for (const auto& [name, value] : headers) {
+        expectGiven = expectGiven || name.compare(u"Expect", Qt::CaseInsensitive) == 0;
+        // "Name;" is libcurl's way to send a header without a value.
+        const std::string line =
+            value.isEmpty() ? ToUtf8(name) + ';' : ToUtf8(name) + ": " + ToUtf8(value);
+        curl_slist* appended = curl_slist_append(list.get(), line.c_str());
+        if (appended) {
+            list.release();
+            list.reset(appended);
+        }
+    }
+    if (hasBody && !expectGiven) {
+        // Otherwise libcurl waits up to a second for "100 Continue" before larger bodies.
+        curl_slist* appended = curl_slist_append(list.get(), "Expect:");
+        if (appended) {
+            list.release();
+            list.reset(appended);
+        }
+    }
+    return list;
+}
+
+AsyncTask::CancelException MakeCancelException() {
+    return AsyncTask::CancelException(
+        QStringLiteral("The operation was cancelled."),
+        TError::AutoGen(QStringLiteral("CancelException"), kCancelledId));
+}
+
+} // namespace
+
+namespace HTTPRequest {
+
+RequestInfo::RequestInfo(TString path, ParameterMap parameters, HeaderMap headers)
+    : path(std::move(path)), parameters(std::move(parameters)), headers(std::move(headers)) {}
+
+} // namespace HTTPRequest
+
+struct HTTPRequestor::Impl {
+    TString method;
+    HTTPRequest::RequestInfo info;
+    HttpUrl::Target target;
+    HTTPRequest::InfiniteTimeout timeout;
+    bool showAuthenticationUI = false;
+    const ComputeTask* outer = nullptr;
+
+    // The response being received; the header callback starts over at each status line
+    // (redirects, authentication rounds, "100 Continue").
+    int status = 0;
+    QByteArray reason;
+    std::map<TString, QStringList> headers;
+    QByteArray errorBody;
+    std::exception_ptr bodyException;
+    long newConnections = 0;
+    char errorText[CURL_ERROR_SIZE] = {};
+
+    struct Outcome {
+        CURLcode code = CURLE_OK;
+        CURLMcode multiCode = CURLM_OK;
+        bool cancelled = false;
+    };
+
+    bool IsCancelRequested(const HTTPRequestor& requestor) const {
+        return requestor.WasCancelled() || (outer && outer->WasCancelled());
+    }
+
+    void StartResponse() {
+        status = 0;
+        reason.clear();
+        headers.clear();
+        errorBody.clear();
+    }
+
+    static size_t OnHeader(char* buffer, size_t size, size_t count, void* user) {
+        Impl& impl = *static_cast<HTTPRequestor*>(user)->m_impl;
+        const size_t length = size * count;
+        const QByteArray line = QByteArray(buffer, static_cast<qsizetype>(length)).trimmed();
+        if (line.startsWith("HTTP/")) {
+            impl.StartResponse();
+            // "HTTP/1.1 404 Not Found", "HTTP/2 200"
+            const QList<QByteArray> parts = line.split(' ');
+            impl.status = parts.size() > 1 ? parts[1].toInt() : 0;
+            const qsizetype reasonStart = line.indexOf(' ', line.indexOf(' ') + 1);
+            impl.reason = reasonStart > 0 ? line.mid(reasonStart + 1) : QByteArray();
+            return length;
+        }
+        const qsizetype colon = line.indexOf(':');
+        if (colon > 0) {
+            const TString name = QString::fromUtf8(line.left(colon).trimmed()).toLower();
+            impl.headers[name].append(QString::fromUtf8(line.mid(colon + 1).trimmed()));
+        }
+        return length;
+    }
+
+    static size_t OnBody(char* data, size_t size, size_t count, void* user) {
+        auto* requestor = static_cast<HTTPRequestor*>(user);
+        Impl& impl = *requestor->m_impl;
+        const size_t length = size * count;
+        if (impl.status >= kFirstErrorStatus) {
+            const qsizetype room = kMaxErrorBodyBytes - impl.errorBody.size();
+            impl.errorBody.append(data, std::min(room, static_cast<qsizetype>(length)));
+            return length;
+        }
+        try {
+            requestor->AppendBody(data, length);
+        } catch (...) {
+            impl.bodyException = std::current_exception();
+            // Anything but the length offered makes libcurl stop with CURLE_WRITE_ERROR.
+            return 0;
+        }
+        return length;
+    }
+
+    void Configure(CURL* easy, HTTPRequestor& requestor, const curl_slist* headerList,
+                   const std::string& url, const std::string& proxy, const std::string& noProxy) {
+        curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
+        curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, kAllowedProtocols);
+        curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, kAllowedProtocols);
+        curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+        curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
+        // Pool threads must not take signals for libcurl's timeouts.
+        curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+        // Every encoding libcurl can decode is offered, and bodies arrive decoded.
+        curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
+        curl_easy_setopt(easy, CURLOPT_USERAGENT, kUserAgent.constData());
+        curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS,
+                         MillisecondsOption("HttpConnectTimeoutSeconds"));
+        if (timeout == HTTPRequest::InfiniteTimeout::No) {
+            curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS,
+                             MillisecondsOption("HttpTransferTimeoutSeconds"));
+        }
+        if (!proxy.empty()) {
+            curl_easy_setopt(easy, CURLOPT_PROXY, proxy.c_str());
+        }
+        curl_easy_setopt(easy, CURLOPT_NOPROXY, noProxy.c_str());
+        curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+        curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headerList);
+        curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Impl::OnHeader);
+        curl_easy_setopt(easy, CURLOPT_HEADERDATA, &requestor);
+        curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Impl::OnBody);
+        curl_easy_setopt(easy, CURLOPT_WRITEDATA, &requestor);
+        curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorText);
+
+        const QByteArray methodName = method.toUpper().toLatin1();
+        if (info.body) {
+            curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE,
+                             static_cast<curl_off_t>(info.body->size()));
+            curl_easy_setopt(easy, CURLOPT_POSTFIELDS, info.body->constData());
+            if (methodName != "POST") {
+                curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, methodName.constData());
+            }
+        } else if (methodName == "HEAD") {
+            curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
+        } else if (methodName != "GET") {
+            curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, methodName.constData());
+        }
+    }
+
+    static void SetCredentials(CURL* easy, bool proxy, const HttpCredentials::Entry& entry) {
+        const std::string user = ToUtf8(entry.credentials.user);
+        const std::string password = ToUtf8(entry.credentials.password);
+        curl_easy_setopt(easy, proxy ? CURLOPT_PROXYUSERNAME : CURLOPT_USERNAME, user.c_str());
+        curl_easy_setopt(easy, proxy ? CURLOPT_PROXYPASSWORD : CURLOPT_PASSWORD, password.c_str());
+        curl_easy_setopt(easy, proxy ? CURLOPT_PROXYAUTH : CURLOPT_HTTPAUTH, entry.authMask);
+    }
+
+    // Runs the transfer on the session's multi handle, so that waiting for the network can be
+    // interrupted to look at the cancel flags.
+    Outcome Run(const CurlSessionPool::Session& session, const HTTPRequestor& requestor) {
+        Outcome outcome;
+        outcome.multiCode = curl_multi_add_handle(session.multi, session.easy);
+        while (outcome.multiCode == CURLM_OK) {
+            int running = 0;
+            outcome.multiCode = curl_multi_perform(session.multi, &running);
+            if (outcome.multiCode != CURLM_OK) {
+                break;
+            }
+            if (running == 0) {
+                int queued = 0;
+                while (const CURLMsg* message = curl_multi_info_read(session.multi, &queued)) {
+                    if (message->msg == CURLMSG_DONE) {
+                        outcome.code = message->data.result;
+                    }
+                }
+                break;
+            }
+            if (IsCancelRequested(requestor)) {
+                outcome.cancelled = true;
+                break;
+            }
+            outcome.multiCode =
+                curl_multi_poll(session.multi, nullptr, 0, kCancelCheckIntervalMs, nullptr);
+        }
+        // Removing an unfinished transfer closes its connection; a finished one stays open.
+        curl_multi_remove_handle(session.multi, session.easy);
+        long connects = 0;
+        curl_easy_getinfo(session.easy, CURLINFO_NUM_CONNECTS, &connects);
+        newConnections += connects;
+        return outcome;
+    }
+
+    [[noreturn]] void ThrowTransportFailure(const Outcome& outcome) const {
+        const bool timedOut = outcome.code == CURLE_OPERATION_TIMEDOUT;
+        TString detail;
+        if (outcome.multiCode != CURLM_OK) {
+            detail = QString::fromUtf8(curl_multi_strerror(outcome.multiCode));
+        } else if (errorText[0] != '\0') {
+            detail = QString::fromUtf8(errorText);
+        } else {
+            detail = QString::fromUtf8(curl_easy_strerror(outcome.code));
+        }
+        throw HTTPException(QStringLiteral("Could not fetch %1: %2").arg(target.fullUrl, detail),
+                            TError::AutoGen(QStringLiteral("HTTPException"), kTransportFailureId),
+                            0, target.fullUrl, QByteArray(), timedOut);
+    }
+
+    [[noreturn]] void ThrowStatusFailure() const {
+        TString message = QStringLiteral("HTTP %1").arg(status);
+        if (!reason.isEmpty()) {
+            message += u' ' + QString::fromUtf8(reason);
+        }
+        message += QStringLiteral(" from %1").arg(target.fullUrl);
+        throw HTTPException(message,
+                            TError::AutoGen(QStringLiteral("HTTPException"), kStatusFailureId),
+                            status, target.fullUrl, errorBody);
+    }
+};
+
+HTTPRequestor::HTTPRequestor(TString server, unsigned int port, TString method,
+                             const HTTPRequest::RequestInfo& info,
+                             HTTPRequest::InfiniteTimeout timeout)
+    : m_impl(std::make_unique<Impl>()) {
+    m_impl->method = std::move(method);
+    m_impl->info = info;
+    m_impl->target = HttpUrl::MakeTarget(server, port, info);
+    m_impl->timeout = timeout;
+}
+
+HTTPRequestor::~HTTPRequestor() = default;
+
+void HTTPRequestor::SetShowAuthenticationUI(bool show) {
+    m_impl->showAuthenticationUI = show;
+}
+
+bool HTTPRequestor::GetShowAuthenticationUI() const {
+    return m_impl->showAuthenticationUI;
+}
+
+void HTTPRequestor::SetHeaders(const HTTPRequest::HeaderMap& headers) {
+    m_impl->info.headers = headers;
+}
+
+void HTTPRequestor::SetOuterTask(const ComputeTask* outer) {
+    m_impl->outer = outer;
+}
+
+const TString& HTTPRequestor::GetFullUrl() const {
+    return m_impl->target.fullUrl;
+}
+
+const TString& HTTPRequestor::GetMethod() const {
+    return m_impl->method;
+}
+
+int HTTPRequestor::GetStatusCode() const {
+    return m_impl->status;
+}
+
+TString HTTPRequestor::GetHeader(const TString& name) const {
+    const auto found = m_impl->headers.find(name.toLower());
+    return found == m_impl->headers.end() ? TString() : found->second.join(QStringLiteral(", "));
+}
+
+long HTTPRequestor::GetNewConnectionCount() const {
+    return m_impl->newConnections;
+}
+
+void HTTPRequestor::ExecuteImpl() {
+    Impl& impl = *m_impl;
+    if (impl.IsCancelRequested(*this)) {
+        throw MakeCancelException();
+    }
+    BeginBody();
+    try {
+        Transfer();
+    } catch (...) {
+        EndBody(false);
+        throw;
+    }
+    EndBody(true);
+}
+
+void HTTPRequestor::Transfer() {
+    Impl& impl = *m_impl;
+    impl.newConnections = 0;
+    impl.bodyException = nullptr;
+    const std::string url = ToUtf8(impl.target.fullUrl);
+    const std::string proxy = ToUtf8(Options::GetString(QStringLiteral("HttpProxy")).trimmed());
+    const std::string noProxy = NoProxyList();
+    const Slist headerList = MakeHeaderList(impl.info.headers, impl.info.body.has_value());
+    std::optional<HttpCredentials::Entry> serverCredentials =
+        HttpCredentials::Remembered(false, impl.target.origin);
+    std::optional<HttpCredentials::Entry> proxyCredentials =
+        HttpCredentials::Remembered(true, impl.target.origin);
+
+    const CurlSessionPool::SessionPtr session = CurlSessionPool::Instance().Acquire();
+    for (int attempt = 1;; ++attempt) {
+        impl.StartResponse();
+        impl.errorText[0] = '\0';
+        impl.Configure(session->easy, *this, headerList.get(), url, proxy, noProxy);
+        if (serverCredentials) {
+            Impl::SetCredentials(session->easy, false, *serverCredentials);
+        }
+        if (proxyCredentials) {
+            Impl::SetCredentials(session->easy, true, *proxyCredentials);
+        }
+
+        const Impl::Outcome outcome = impl.Run(*session, *this);
+        if (outcome.cancelled) {
+            throw MakeCancelException();
+        }
+        if (impl.bodyException) {
+            std::rethrow_exception(impl.bodyException);
+        }
+        if (outcome.multiCode != CURLM_OK || outcome.code != CURLE_OK) {
+            impl.ThrowTransportFailure(outcome);
+        }
+        long finalStatus = 0;
+        curl_easy_getinfo(session->easy, CURLINFO_RESPONSE_CODE, &finalStatus);
+        impl.status = static_cast<int>(finalStatus);
+
+        const bool proxyChallenge = impl.status == kProxyAuthenticationRequired;
+        if ((proxyChallenge || impl.status == kUnauthorized) && impl.showAuthenticationUI &&
+            attempt < kMaxAttempts) {
+            const HTTPRequest::AuthenticationChallenge challenge{
+                proxyChallenge, impl.target.fullUrl,
+                GetHeader(proxyChallenge ? QStringLiteral("Proxy-Authenticate")
+                                         : QStringLiteral("WWW-Authenticate"))};
+            std::optional<HttpCredentials::Entry>& used =
+                proxyChallenge ? proxyCredentials : serverCredentials;
+            std::optional<HttpCredentials::Entry> answer =
+                HttpCredentials::Ask(challenge, impl.target.origin, used);
+            if (answer) {
+                used = std::move(answer);
+                continue;
+            }
+        }
+        break;
+    }
+    if (impl.status >= kFirstErrorStatus) {
+        impl.ThrowStatusFailure();
+    }
+}
+
+bool HTTPRequestor::GetProxyAuthenticationCanceled() {
+    return HttpCredentials::ProxyAuthenticationCanceled();
+}
+
+void HTTPRequestor::SetAuthenticationPrompt(HTTPRequest::AuthenticationPrompt prompt) {
+    HttpCredentials::SetPrompt(std::move(prompt));
+}
+
+TString HTTPRequestor::URLFormatParams(const HTTPRequest::ParameterMap& parameters) {
+    return HttpUrl::FormatParams(parameters);
+}
+
+TString HTTPRequestor::URLFormatParams(const AttributeMap& parameters) {
+    return HttpUrl::FormatParams(HTTPRequest::ParameterMap(parameters.begin(), parameters.end()));
+}
+
+TString HTTPRequestor::GetAppBaseName() {
+    return QStringLiteral("lmxmaps");
+}
+
+void HTTPRequestor::CloseIdleConnections() {
+    CurlSessionPool::Instance().CloseIdle();
+}

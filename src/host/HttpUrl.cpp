@@ -1,0 +1,79 @@
+#include "HttpUrl.h"
+
+#include <QUrl>
+#include <algorithm>
+
+namespace HttpUrl {
+
+namespace {
+
+constexpr unsigned int kHttpPort = 80;
+constexpr unsigned int kHttpsPort = 443;
+
+// Characters a path keeps as they are besides the unreserved ones: the reserved set of
+// RFC 3986 and '%', so that the caller's own escapes survive.
+const QByteArray kPathKeeps = QByteArrayLiteral("!$&'()*+,;=:@/?#[]%");
+
+bool IsLoopback(const TString& host) {
+    const TString lower = host.toLower();
+    if (lower == u"localhost" || lower == u"::1") {
+        return true;
+    }
+    const bool dottedDecimal = std::all_of(
+        lower.begin(), lower.end(), [](QChar c) { return c == u'.' || (c >= u'0' && c <= u'9'); });
+    return dottedDecimal && lower.startsWith(u"127.");
+}
+
+} // namespace
+
+Target MakeTarget(const TString& server, unsigned int port, const HTTPRequest::RequestInfo& info) {
+    TString scheme = info.scheme == HTTPRequest::Scheme::Https ? QStringLiteral("https")
+                                                               : QStringLiteral("http");
+    TString host = server.trimmed();
+    const qsizetype schemeEnd = host.indexOf(u"://");
+    if (schemeEnd > 0) {
+        scheme = host.left(schemeEnd).toLower();
+        host = host.mid(schemeEnd + 3);
+    }
+    while (host.endsWith(u'/')) {
+        host.chop(1);
+    }
+    if (host.startsWith(u'[') && host.endsWith(u']')) {
+        host = host.mid(1, host.size() - 2);
+    }
+    const unsigned int defaultPort = scheme == u"https" ? kHttpsPort : kHttpPort;
+
+    Target target;
+    target.loopback = IsLoopback(host);
+    const TString hostInUrl = host.contains(u':') ? u'[' + host + u']' : host;
+    target.origin = scheme + QStringLiteral("://") + hostInUrl;
+    if (port != 0 && port != defaultPort) {
+        target.origin += u':' + TString::number(port);
+    }
+
+    TString path = QString::fromLatin1(QUrl::toPercentEncoding(info.path, kPathKeeps));
+    if (!path.startsWith(u'/')) {
+        path.prepend(u'/');
+    }
+    if (!info.parameters.empty()) {
+        path += path.contains(u'?') ? u'&' : u'?';
+        path += FormatParams(info.parameters);
+    }
+    target.fullUrl = target.origin + path;
+    return target;
+}
+
+TString FormatParams(const HTTPRequest::ParameterMap& parameters) {
+    QByteArray query;
+    for (const auto& [key, value] : parameters) {
+        if (!query.isEmpty()) {
+            query += '&';
+        }
+        query += QUrl::toPercentEncoding(key);
+        query += '=';
+        query += QUrl::toPercentEncoding(value);
+    }
+    return QString::fromLatin1(query);
+}
+
+} // namespace HttpUrl

@@ -1,0 +1,111 @@
+// Query strings and request URLs as the HTTP requestors build them; no request is sent.
+
+#include <QUrlQuery>
+#include <gtest/gtest.h>
+
+#include <lmxmaps/host/HTTPRequestor.h>
+
+namespace {
+
+using HTTPRequest::ParameterMap;
+using HTTPRequest::RequestInfo;
+
+TString FullUrl(const TString& server, unsigned int port, const RequestInfo& info) {
+    return MakeRefCnt<BinaryHTTPRequestor>(server, port, QStringLiteral("GET"), info)->GetFullUrl();
+}
+
+} // namespace
+
+TEST(URLFormatParams, KeysAreSortedWhateverTheMapType) {
+    EXPECT_EQ(HTTPRequestor::URLFormatParams(ParameterMap{}), QString());
+    const AttributeMap unordered = {{QStringLiteral("width"), QStringLiteral("256")},
+                                    {QStringLiteral("bbox"), QStringLiteral("1,2,3,4")},
+                                    {QStringLiteral("LAYERS"), QStringLiteral("roads")},
+                                    {QStringLiteral("format"), QStringLiteral("image/png")}};
+    // Upper case sorts before lower case: the order is by UTF-16 code unit.
+    const TString expected =
+        QStringLiteral("LAYERS=roads&bbox=1%2C2%2C3%2C4&format=image%2Fpng&width=256");
+    EXPECT_EQ(HTTPRequestor::URLFormatParams(unordered), expected);
+    EXPECT_EQ(HTTPRequestor::URLFormatParams(ParameterMap(unordered.begin(), unordered.end())),
+              expected);
+}
+
+TEST(URLFormatParams, OnlyUnreservedCharactersStayUnescaped) {
+    const ParameterMap plain = {{QStringLiteral("k"), QStringLiteral("AZaz09-._~")}};
+    EXPECT_EQ(HTTPRequestor::URLFormatParams(plain), QStringLiteral("k=AZaz09-._~"));
+    const ParameterMap reserved = {
+        {QStringLiteral("a key"), QStringLiteral(" &=?/#+%:@!$'()*,;[]\"<>\\^`{|}")}};
+    EXPECT_EQ(HTTPRequestor::URLFormatParams(reserved),
+              QStringLiteral("a%20key=%20%26%3D%3F%2F%23%2B%25%3A%40%21%24%27%28%29%2A%2C%3B%5B%5D"
+                             "%22%3C%3E%5C%5E%60%7B%7C%7D"));
+}
+
+TEST(URLFormatParams, NonAsciiTextIsEscapedAsUtf8) {
+    const ParameterMap text = {{QStringLiteral("q"), QString::fromUtf8("K\xC3\xB6ln \xE6\x9D\xB1")},
+                               {QStringLiteral("smile"), QString::fromUtf8("\xF0\x9F\x98\x80")}};
+    EXPECT_EQ(HTTPRequestor::URLFormatParams(text),
+              QStringLiteral("q=K%C3%B6ln%20%E6%9D%B1&smile=%F0%9F%98%80"));
+}
+
+TEST(URLFormatParams, EmptyKeysAndValuesAreKept) {
+    const ParameterMap empties = {{QString(), QStringLiteral("v")},
+                                  {QStringLiteral("STYLES"), QString()}};
+    EXPECT_EQ(HTTPRequestor::URLFormatParams(empties), QStringLiteral("=v&STYLES="));
+}
+
+TEST(URLFormatParams, DecodesBackToTheSameParameters) {
+    const ParameterMap tricky = {{QStringLiteral("a&b"), QStringLiteral("c=d")},
+                                 {QStringLiteral("plus+"), QStringLiteral("1 + 1")},
+                                 {QStringLiteral("pct"), QStringLiteral("100%25")},
+                                 {QStringLiteral("uml"), QString::fromUtf8("\xC3\xA4\xC3\xB6")}};
+    ParameterMap decoded;
+    for (const auto& [key, value] :
+         QUrlQuery(HTTPRequestor::URLFormatParams(tricky)).queryItems(QUrl::FullyDecoded)) {
+        decoded.emplace(key, value);
+    }
+    EXPECT_EQ(decoded, tricky);
+}
+
+TEST(HttpFullUrl, SchemeHostAndPort) {
+    const RequestInfo tile(QStringLiteral("/tiles/1/2/3.png"));
+    EXPECT_EQ(FullUrl(QStringLiteral("tiles.example"), 0, tile),
+              QStringLiteral("http://tiles.example/tiles/1/2/3.png"));
+    EXPECT_EQ(FullUrl(QStringLiteral("tiles.example"), 80, tile),
+              QStringLiteral("http://tiles.example/tiles/1/2/3.png"));
+    EXPECT_EQ(FullUrl(QStringLiteral("tiles.example"), 8080, tile),
+              QStringLiteral("http://tiles.example:8080/tiles/1/2/3.png"));
+    EXPECT_EQ(FullUrl(QStringLiteral("https://tiles.example/"), 443, tile),
+              QStringLiteral("https://tiles.example/tiles/1/2/3.png"));
+    EXPECT_EQ(FullUrl(QStringLiteral("https://tiles.example"), 80, tile),
+              QStringLiteral("https://tiles.example:80/tiles/1/2/3.png"));
+    RequestInfo secure = tile;
+    secure.scheme = HTTPRequest::Scheme::Https;
+    EXPECT_EQ(FullUrl(QStringLiteral("tiles.example"), 0, secure),
+              QStringLiteral("https://tiles.example/tiles/1/2/3.png"));
+    // A server's own scheme beats the request's.
+    EXPECT_EQ(FullUrl(QStringLiteral("http://tiles.example"), 0, secure),
+              QStringLiteral("http://tiles.example/tiles/1/2/3.png"));
+    EXPECT_EQ(FullUrl(QStringLiteral("::1"), 8080, tile),
+              QStringLiteral("http://[::1]:8080/tiles/1/2/3.png"));
+    EXPECT_EQ(FullUrl(QStringLiteral("[::1]"), 0, tile),
+              QStringLiteral("http://[::1]/tiles/1/2/3.png"));
+}
+
+TEST(HttpFullUrl, PathsKeepTheirEscapesAndGainParameters) {
+    // A literal percent sign and the caller's own escapes go out unchanged.
+    EXPECT_EQ(FullUrl(QStringLiteral("h"), 0, RequestInfo(QStringLiteral("/a%2Fb/100%?x=%41"))),
+              QStringLiteral("http://h/a%2Fb/100%?x=%41"));
+    // What may not appear in a URL at all is escaped as UTF-8.
+    EXPECT_EQ(FullUrl(QStringLiteral("h"), 0,
+                      RequestInfo(QString::fromUtf8("/my tiles/K\xC3\xB6ln.png"))),
+              QStringLiteral("http://h/my%20tiles/K%C3%B6ln.png"));
+    EXPECT_EQ(FullUrl(QStringLiteral("h"), 0, RequestInfo(QStringLiteral("wms"))),
+              QStringLiteral("http://h/wms"));
+    const ParameterMap parameters = {{QStringLiteral("SERVICE"), QStringLiteral("WMS")},
+                                     {QStringLiteral("request"), QStringLiteral("GetMap")}};
+    EXPECT_EQ(FullUrl(QStringLiteral("h"), 0, RequestInfo(QStringLiteral("/wms"), parameters)),
+              QStringLiteral("http://h/wms?SERVICE=WMS&request=GetMap"));
+    EXPECT_EQ(
+        FullUrl(QStringLiteral("h"), 0, RequestInfo(QStringLiteral("/wms?map=x"), parameters)),
+        QStringLiteral("http://h/wms?map=x&SERVICE=WMS&request=GetMap"));
+}

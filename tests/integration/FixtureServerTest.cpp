@@ -1,0 +1,151 @@
+// The fixture server checked with cpp-httplib's own client, so that the HTTP tests can trust
+// what it serves and what its log says.
+
+#include "fixture/FixtureServer.h"
+
+#include <QImage>
+#include <chrono>
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <string>
+#include <thread>
+#include <zlib.h>
+
+namespace {
+
+constexpr int kNearWhiteMinimum = 232;
+constexpr int kGzipWindowBits = 15 + 16;
+constexpr std::size_t kInflateChunk = 64 * 1024;
+constexpr std::chrono::seconds kGenerousWait{10};
+constexpr std::chrono::milliseconds kStopBound{3000};
+
+QByteArray Gunzip(const std::string& compressed) {
+    z_stream stream{};
+    EXPECT_EQ(inflateInit2(&stream, kGzipWindowBits), Z_OK);
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(compressed.data()));
+    stream.avail_in = static_cast<uInt>(compressed.size());
+    QByteArray output;
+    int result = Z_OK;
+    while (result == Z_OK) {
+        char chunk[kInflateChunk];
+        stream.next_out = reinterpret_cast<Bytef*>(chunk);
+        stream.avail_out = sizeof(chunk);
+        result = inflate(&stream, Z_NO_FLUSH);
+        output.append(chunk, static_cast<int>(sizeof(chunk) - stream.avail_out));
+    }
+    inflateEnd(&stream);
+    EXPECT_EQ(result, Z_STREAM_END);
+    return output;
+}
+
+QImage Decode(const std::string& bytes) {
+    return QImage::fromData(reinterpret_cast<const uchar*>(bytes.data()),
+                            static_cast<int>(bytes.size()));
+}
+
+class FixtureServerTest : public ::testing::Test {
+protected:
+    void SetUp() override { m_server.Start(); }
+
+    httplib::Client MakeClient() const { return httplib::Client("127.0.0.1", m_server.Port()); }
+
+    FixtureServer m_server;
+};
+
+} // namespace
+
+TEST_F(FixtureServerTest, TilesAreRealPngImages) {
+    httplib::Client client = MakeClient();
+    const auto coloured = client.Get("/tile.png");
+    ASSERT_TRUE(coloured);
+    EXPECT_EQ(coloured->status, 200);
+    EXPECT_EQ(coloured->get_header_value("Content-Type"), "image/png");
+    const QImage tile = Decode(coloured->body);
+    ASSERT_FALSE(tile.isNull());
+    EXPECT_EQ(tile.size(), QSize(FixtureServer::kTileSize, FixtureServer::kTileSize));
+    EXPECT_NE(tile.pixel(0, 0), tile.pixel(200, 100));
+
+    const auto white = client.Get("/white.png");
+    ASSERT_TRUE(white);
+    const QImage whiteTile = Decode(white->body);
+    ASSERT_FALSE(whiteTile.isNull());
+    for (const QPoint corner : {QPoint(0, 0), QPoint(255, 255), QPoint(128, 7)}) {
+        const QColor colour = whiteTile.pixelColor(corner);
+        EXPECT_GT(colour.red(), kNearWhiteMinimum);
+        EXPECT_LT(colour.red(), 255);
+        EXPECT_EQ(colour.red(), colour.green());
+        EXPECT_EQ(colour.green(), colour.blue());
+    }
+
+    const auto garbage = client.Get("/garbage");
+    ASSERT_TRUE(garbage);
+    EXPECT_EQ(garbage->status, 200);
+    EXPECT_TRUE(Decode(garbage->body).isNull());
+}
+
+TEST_F(FixtureServerTest, GzipRouteSendsTheTileCompressedOnTheWire) {
+    httplib::Client client = MakeClient();
+    client.set_decompress(false);
+    const auto response = client.Get("/gzip/tile.png");
+    ASSERT_TRUE(response);
+    EXPECT_EQ(response->get_header_value("Content-Encoding"), "gzip");
+    EXPECT_NE(QByteArray::fromStdString(response->body), m_server.TilePng());
+    EXPECT_EQ(Gunzip(response->body), m_server.TilePng());
+}
+
+TEST_F(FixtureServerTest, StatusAndCacheRoutesAnswerAsDocumented) {
+    httplib::Client client = MakeClient();
+    for (const int status : {403, 404, 407, 500}) {
+        const auto response = client.Get("/status/" + std::to_string(status));
+        ASSERT_TRUE(response);
+        EXPECT_EQ(response->status, status);
+        EXPECT_EQ(response->body, "status " + std::to_string(status));
+    }
+    EXPECT_TRUE(client.Get("/status/407")->has_header("Proxy-Authenticate"));
+    EXPECT_EQ(client.Get("/cache/long")->get_header_value("Cache-Control"),
+              "public, max-age=86400");
+    EXPECT_EQ(client.Get("/cache/short")->get_header_value("Cache-Control"), "max-age=5");
+    EXPECT_EQ(client.Get("/cache/no-store")->get_header_value("Cache-Control"), "no-store");
+    const auto empty = client.Get("/empty");
+    ASSERT_TRUE(empty);
+    EXPECT_EQ(empty->status, 200);
+    EXPECT_TRUE(empty->body.empty());
+}
+
+TEST_F(FixtureServerTest, LogRecordsRequestsAndTellsConnectionsApart) {
+    {
+        httplib::Client keptAlive = MakeClient();
+        keptAlive.set_keep_alive(true);
+        ASSERT_TRUE(keptAlive.Get("/echo?x=%41", {{"X-Probe", "one"}}));
+        ASSERT_TRUE(keptAlive.Get("/tile.png"));
+        ASSERT_TRUE(keptAlive.Post("/echo", "payload", "text/plain"));
+    }
+    ASSERT_TRUE(MakeClient().Get("/tile.png"));
+
+    const std::vector<FixtureRequest> requests = m_server.Requests();
+    ASSERT_EQ(requests.size(), 4u);
+    EXPECT_EQ(requests[0].method, "GET");
+    EXPECT_EQ(requests[0].target, "/echo?x=%41");
+    EXPECT_EQ(requests[0].path, "/echo");
+    EXPECT_EQ(requests[0].Header("x-PROBE"), "one");
+    EXPECT_EQ(requests[2].method, "POST");
+    EXPECT_EQ(requests[0].clientPort, requests[1].clientPort);
+    EXPECT_EQ(requests[1].clientPort, requests[2].clientPort);
+    EXPECT_NE(requests[2].clientPort, requests[3].clientPort);
+    EXPECT_EQ(m_server.ConnectionCount(), 2u);
+
+    m_server.ClearLog();
+    EXPECT_EQ(m_server.RequestCount(), 0u);
+}
+
+TEST_F(FixtureServerTest, StopEndsASlowBodyInProgress) {
+    std::thread client([this] {
+        httplib::Client slowClient = MakeClient();
+        slowClient.Get("/slow");
+    });
+    ASSERT_TRUE(m_server.WaitForRequest("/slow", kGenerousWait));
+    const auto start = std::chrono::steady_clock::now();
+    m_server.Stop();
+    client.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, kStopBound);
+}

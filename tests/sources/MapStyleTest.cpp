@@ -1,0 +1,33 @@
+#include <gtest/gtest.h>
+
+#include <lmxmaps/MapStyle.h>
+
+TEST(MapStyle, BackgroundColourOnlyWhenGiven) {
+    const ColorObject grey = ColorObject::FromQColor(Qt::gray);
+    const MapStyle plain(QStringLiteral("light"), QStringLiteral("Light"), grey, {});
+    EXPECT_FALSE(plain.HasBackgroundColor());
+    EXPECT_EQ(plain.GetBackgroundColor(), ColorObject());
+    EXPECT_EQ(plain.GetWaitTileFill(), grey);
+
+    const MapStyle dark(QStringLiteral("dark"), QStringLiteral("Dark"), grey,
+                        ColorObject::FromQColor(Qt::black), {});
+    EXPECT_TRUE(dark.HasBackgroundColor());
+    EXPECT_EQ(dark.GetBackgroundColor(), ColorObject::FromQColor(Qt::black));
+    EXPECT_FALSE(MapStyle().HasBackgroundColor());
+}
+
+TEST(MapStyle, TheSixBuiltInStyles) {
+    const auto styles = MapStyle::GetLumivexEnterpriseMapStyleProperties();
+    ASSERT_EQ(styles.size(), 6u);
+    for (const char* key : {"light", "normal", "dark", "streets", "outdoors", "satellite"}) {
+        const auto found = styles.find(QString::fromLatin1(key));
+        ASSERT_NE(found, styles.end()) << key;
+        EXPECT_EQ(found->second.styleKey, QString::fromLatin1(key));
+        EXPECT_FALSE(found->second.displayName.startsWith(QStringLiteral("[missing"))) << key;
+        EXPECT_FALSE(found->second.previewResource.isEmpty());
+    }
+    EXPECT_EQ(styles.at(QStringLiteral("satellite")).styleName, QStringLiteral("Satellite"));
+    const MapStyleProperties shortForm(QStringLiteral("custom"), QStringLiteral("Custom"));
+    EXPECT_EQ(shortForm.styleName, QStringLiteral("custom"));
+    EXPECT_TRUE(shortForm.previewResource.isEmpty());
+}
