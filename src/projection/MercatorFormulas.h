@@ -7,6 +7,7 @@
 
 #include <cmath>
 
+#include "BatchLoop.h"
 #include "ProjectionConstants.h"
 
 namespace MercatorFormulas {
@@ -118,6 +119,24 @@ inline double LatitudeFromExp(double expOfY) {
 
 inline double Latitude(double y) {
     return LatitudeFromExp(LatitudeExp(y));
+}
+
+// Projects arrays a block at a time: every tangent of the block first, then X and Y.
+template <class XOf, class YOfTangent>
+void ProjectInBlocks(std::span<const double> u, std::span<const double> v, std::span<double> x,
+                     std::span<double> y, XOf xOf, YOfTangent yOfTangent) {
+    BatchLoop::ForEachBlock(u.size(), [&](std::size_t first, std::size_t count) {
+        double tangent[BatchLoop::kBlockSize];
+        for (std::size_t j = 0; j < count; ++j) {
+            tangent[j] = SphericalTangent(v[first + j]);
+        }
+        for (std::size_t j = 0; j < count; ++j) {
+            const std::size_t i = first + j;
+            const double py = yOfTangent(v[i], tangent[j]);
+            x[i] = xOf(u[i]);
+            y[i] = py;
+        }
+    });
 }
 
 } // namespace MercatorFormulas

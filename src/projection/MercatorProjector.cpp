@@ -85,18 +85,11 @@ void MercatorProjector::GetXYArray(std::span<const double> u, std::span<const do
         MapProjector::GetXYArray(u, v, x, y);
         return;
     }
-    BatchLoop::ForEachBlock(u.size(), [&](std::size_t first, std::size_t count) {
-        double tangent[BatchLoop::kBlockSize];
-        for (std::size_t j = 0; j < count; ++j) {
-            tangent[j] = SphericalTangent(v[first + j]);
-        }
-        for (std::size_t j = 0; j < count; ++j) {
-            const std::size_t i = first + j;
-            const double py = MercatorYFromTangent(v[i], tangent[j], maxY);
-            x[i] = MercatorX(u[i]);
-            y[i] = py;
-        }
-    });
+    ProjectInBlocks(
+        u, v, x, y, [](double lon) { return MercatorX(lon); },
+        [maxY](double latitude, double tangent) {
+            return MercatorYFromTangent(latitude, tangent, maxY);
+        });
 }
 
 void MercatorProjector::GetInverseOfXYArray(std::span<const double> x, std::span<const double> y,

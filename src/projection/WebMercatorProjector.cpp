@@ -44,16 +44,9 @@ void WebMercatorProjector::GetXYArray(std::span<const double> u, std::span<const
         MapProjector::GetXYArray(u, v, x, y);
         return;
     }
-    BatchLoop::ForEachBlock(u.size(), [&](std::size_t first, std::size_t count) {
-        double tangent[BatchLoop::kBlockSize];
-        for (std::size_t j = 0; j < count; ++j) {
-            tangent[j] = SphericalTangent(v[first + j]);
-        }
-        for (std::size_t j = 0; j < count; ++j) {
-            const std::size_t i = first + j;
-            const double py = WebMercatorYFromTangent(v[i], tangent[j], maxY);
-            x[i] = WebMercatorX(u[i]);
-            y[i] = py;
-        }
-    });
+    ProjectInBlocks(
+        u, v, x, y, [](double lon) { return WebMercatorX(lon); },
+        [maxY](double latitude, double tangent) {
+            return WebMercatorYFromTangent(latitude, tangent, maxY);
+        });
 }
