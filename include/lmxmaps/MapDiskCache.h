@@ -1,0 +1,13 @@
+#pragma once
+// The host's disk image cache as the map module uses it: tiles are stored under the secure
+// view of a connection's attributes and looked up under the provider's, so the cache matches
+// both after the class's required-attribute filter (what identifies the map service).
+
+#include <lmxmaps/host/PersistentImageCache.h>
+
+namespace MapDiskCache {
+
+// The process-wide disk cache with that key rule installed; null when the cache is off.
+IPersistentImageCache* Get();
+
+} // namespace MapDiskCache
