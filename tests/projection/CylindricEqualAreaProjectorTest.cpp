@@ -100,19 +100,12 @@ TEST(CylindricEqualAreaProjector, ScaleAtPoint) {
 
 TEST(CylindricEqualAreaProjector, AgreesWithProjOnRandomPoints) {
     for (const double standardParallel : {0.0, 30.0, 45.0, 37.0714}) {
-        const double c = std::cos(standardParallel * kPi / 180);
-        const CylindricEqualAreaProjector p(QStringLiteral("cea"), c);
+        const CylindricEqualAreaProjector p(QStringLiteral("cea"),
+                                            std::cos(standardParallel * kPi / 180));
         const ProjOracle proj("+proj=cea +R=1 +lat_ts=" + std::to_string(standardParallel));
-        for (const auto& [lon, lat] : RandomPoints(1000, -180, 180, -90, 90, 11)) {
-            const XYPair xy = p.GetXY(lon, lat);
-            const auto expected = proj.Forward(lon, lat);
-            ASSERT_NEAR(xy.first, expected.first, kPlaneTolerance) << lon << " " << lat;
-            ASSERT_NEAR(xy.second, expected.second, kPlaneTolerance) << lon << " " << lat;
-
-            const XYPair back = p.GetInverseOfXY(expected.first, expected.second);
-            const auto expectedBack = proj.Inverse(expected.first, expected.second);
-            ASSERT_NEAR(back.first, expectedBack.first, kAngleToleranceDegrees);
-            ASSERT_NEAR(back.second, expectedBack.second, kAngleToleranceDegrees);
-        }
+        ASSERT_NO_FATAL_FAILURE(ExpectAgreesWithProj(p, proj,
+                                                     RandomPoints(1000, -180, 180, -90, 90, 11),
+                                                     kPlaneTolerance, kAngleToleranceDegrees))
+            << standardParallel;
     }
 }

@@ -145,35 +145,13 @@ TEST(IdentitySpatialProjector, FoldingKeepsTheEdgesAndNaN) {
 }
 
 TEST(WebMercatorProjector, AgreesWithProjOnRandomPoints) {
-    const WebMercatorProjector p(QStringLiteral("EPSG:3857"));
-    const ProjOracle proj("+proj=webmerc +datum=WGS84");
-    for (const auto& [lon, lat] : RandomPoints(4000, -180, 180, -85, 85)) {
-        const XYPair xy = p.GetXY(lon, lat);
-        const auto expected = proj.Forward(lon, lat);
-        ASSERT_NEAR(xy.first, expected.first, kPlaneToleranceMetres) << lon << " " << lat;
-        ASSERT_NEAR(xy.second, expected.second, kPlaneToleranceMetres) << lon << " " << lat;
-
-        const XYPair back = p.GetInverseOfXY(xy.first, xy.second);
-        const auto expectedBack = proj.Inverse(xy.first, xy.second);
-        ASSERT_NEAR(back.first, expectedBack.first, kAngleToleranceDegrees);
-        ASSERT_NEAR(back.second, expectedBack.second, kAngleToleranceDegrees);
-        ASSERT_NEAR(back.first, lon, kAngleToleranceDegrees);
-        ASSERT_NEAR(back.second, lat, kAngleToleranceDegrees);
-    }
+    ASSERT_NO_FATAL_FAILURE(ExpectAgreesWithProj(
+        WebMercatorProjector(QStringLiteral("EPSG:3857")), ProjOracle("+proj=webmerc +datum=WGS84"),
+        RandomPoints(4000, -180, 180, -85, 85), kPlaneToleranceMetres, kAngleToleranceDegrees));
 }
 
 TEST(MercatorProjector, AgreesWithProjOnRandomPoints) {
-    const MercatorProjector p(QStringLiteral("Mercator"), 0.0);
-    const ProjOracle proj("+proj=merc +R=6378137");
-    for (const auto& [lon, lat] : RandomPoints(4000, -180, 180, -86, 86, 7)) {
-        const XYPair xy = p.GetXY(lon, lat);
-        const auto expected = proj.Forward(lon, lat);
-        ASSERT_NEAR(xy.first, expected.first, kPlaneToleranceMetres) << lon << " " << lat;
-        ASSERT_NEAR(xy.second, expected.second, kPlaneToleranceMetres) << lon << " " << lat;
-
-        const XYPair back = p.GetInverseOfXY(expected.first, expected.second);
-        const auto expectedBack = proj.Inverse(expected.first, expected.second);
-        ASSERT_NEAR(back.first, expectedBack.first, kAngleToleranceDegrees);
-        ASSERT_NEAR(back.second, expectedBack.second, kAngleToleranceDegrees);
-    }
+    ASSERT_NO_FATAL_FAILURE(ExpectAgreesWithProj(
+        MercatorProjector(QStringLiteral("Mercator"), 0.0), ProjOracle("+proj=merc +R=6378137"),
+        RandomPoints(4000, -180, 180, -86, 86, 7), kPlaneToleranceMetres, kAngleToleranceDegrees));
 }

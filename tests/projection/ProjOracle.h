@@ -2,10 +2,14 @@
 // PROJ as the reference for the projections under test: longitude/latitude in degrees in, the
 // projection's plane units out, and back.
 
+#include <gtest/gtest.h>
 #include <proj.h>
 #include <stdexcept>
 #include <string>
 #include <utility>
+#include <vector>
+
+#include <lmxmaps/MapProjector.h>
 
 class ProjOracle {
 public:
@@ -37,3 +41,22 @@ private:
 
     PJ* m_pj;
 };
+
+// Checks a projector against PROJ on every point: the forward projection within planeTolerance
+// of PROJ's, and the inverse of PROJ's plane point within angleTolerance of PROJ's inverse.
+// Call it under ASSERT_NO_FATAL_FAILURE: it stops at the first point that disagrees.
+inline void ExpectAgreesWithProj(const MapProjector& projector, const ProjOracle& proj,
+                                 const std::vector<std::pair<double, double>>& points,
+                                 double planeTolerance, double angleTolerance) {
+    for (const auto& [lon, lat] : points) {
+        const XYPair xy = projector.GetXY(lon, lat);
+        const auto expected = proj.Forward(lon, lat);
+        ASSERT_NEAR(xy.first, expected.first, planeTolerance) << lon << " " << lat;
+        ASSERT_NEAR(xy.second, expected.second, planeTolerance) << lon << " " << lat;
+
+        const XYPair back = projector.GetInverseOfXY(expected.first, expected.second);
+        const auto expectedBack = proj.Inverse(expected.first, expected.second);
+        ASSERT_NEAR(back.first, expectedBack.first, angleTolerance) << lon << " " << lat;
+        ASSERT_NEAR(back.second, expectedBack.second, angleTolerance) << lon << " " << lat;
+    }
+}
