@@ -1,9 +1,15 @@
+#include <QCoreApplication>
+
+#include <lmxmaps/Version.h>
 #include <lmxmaps/host/AppConfig.h>
 #include <lmxmaps/host/Options.h>
 
 namespace AppConfig {
 
 namespace {
+
+constexpr const char* kDefaultApplicationName = "lmxmaps";
+constexpr const char* kTestModeVersion = "0.0000.0000";
 
 bool ModeIs(const char* mode) {
     return Options::GetString(QStringLiteral("AppMode"))
@@ -23,6 +29,15 @@ bool IsReader() {
 
 bool IsTestMode() {
     return ModeIs("test");
+}
+
+TString ApplicationBaseName() {
+    const TString name = QCoreApplication::applicationName();
+    return name.isEmpty() ? QLatin1String(kDefaultApplicationName) : name;
+}
+
+TString BuildVersion() {
+    return IsTestMode() ? QLatin1String(kTestModeVersion) : QLatin1String(LMX_VERSION_STRING);
 }
 
 } // namespace AppConfig

@@ -30,6 +30,9 @@ const std::vector<Definition> kDefinitions = {
     {"ImageCacheMaxBytes", "268435456",
      "Bound on the disk image cache in bytes; least recently used tiles go first; 0 turns the "
      "cache off."},
+    {"MapTilesDirectory", "auto",
+     "Directory of local map tiles (the blank tile and the local tile sets); auto is maptiles "
+     "in the per-user cache directory, where scripts/setup builds the default world map."},
     {"imageobject.preferred.cache.size", "2",
      "Scaled copies an image keeps for the sizes it was last drawn at."},
 };

@@ -1,6 +1,6 @@
 #include <QDir>
-#include <QStandardPaths>
 
+#include <lmxmaps/host/HostPaths.h>
 #include <lmxmaps/host/Options.h>
 #include <lmxmaps/host/PersistentImageCache.h>
 #include <lmxmaps/host/SqliteImageCache.h>
@@ -12,18 +12,13 @@ constexpr const char* kDirectoryOption = "ImageCacheDirectory";
 constexpr const char* kMaxBytesOption = "ImageCacheMaxBytes";
 // The directory option's value that stands for the per-user cache directory.
 constexpr const char* kPerUserDirectory = "auto";
-constexpr const char* kPerUserSubdirectory = "lmxmaps";
 
 QString ConfiguredDirectory() {
     const QString configured = Options::GetString(QLatin1String(kDirectoryOption)).trimmed();
     if (configured != QLatin1String(kPerUserDirectory)) {
         return configured;
     }
-    // $XDG_CACHE_HOME (usually ~/.cache) on Linux, the local application data on Windows.
-    const QString userCache =
-        QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
-    return userCache.isEmpty() ? QString()
-                               : QDir(userCache).filePath(QLatin1String(kPerUserSubdirectory));
+    return HostPaths::UserCacheDirectory();
 }
 
 std::unique_ptr<IPersistentImageCache> CreateConfiguredCache() {

@@ -8,6 +8,18 @@ namespace {
 const std::unordered_map<StringId, const char16_t*>& Table() {
     static const std::unordered_map<StringId, const char16_t*> table = {
         {1072972447u, u"State"},
+        {3840415781u, u"County"},
+        {2926090300u, u"Zip Code"},
+        {890575794u, u"Block Group"},
+        {3037148607u, u"\u00A9 OpenStreetMap contributors"},
+        {2160945986u, u"https://www.openstreetmap.org/copyright"},
+        {1670990866u, u"The tile server source names no server: set \u201cserver\u201d or "
+                      u"\u201caddl-servers\u201d."},
+        {1700363849u, u"The map server returned an empty reply or one that is not an image."},
+        {0x4C4D5401u, u"The map tile file %1 does not exist."},
+        {4154514272u, u"Connecting to the map service\u2026"},
+        {2171915933u, u"Connecting to the map service was cancelled."},
+        {3103715253u, u"A map image could not be fetched."},
         {0x4C4D5301u, u"Light"},
         {0x4C4D5302u, u"Normal"},
         {0x4C4D5303u, u"Dark"},

@@ -14,6 +14,11 @@ using TFormatString = QString;
 // An attribute set: map sources, providers, connections and layers are configured by one.
 using AttributeMap = std::unordered_map<TString, TString>;
 
+// A host string from a UTF-16 literal (u"..."), the form attribute-key constants take.
+inline TString TStr(const char16_t* text) {
+    return TString::fromUtf16(text);
+}
+
 // UTF-8 bytes of a host string, for the C and C++ libraries underneath.
 inline std::string ToUtf8(const TString& text) {
     return text.toStdString();

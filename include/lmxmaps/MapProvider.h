@@ -1,0 +1,272 @@
+#pragma once
+// Map providers: what turns one configured map source (its attribute set) into map imagery.
+//
+// MapProvider is the base of every provider family. It owns the attribute set behind a
+// reader-writer lock, connects through the shared connection cache, and keeps the provider's
+// areas, styles, languages, stored layers and attribution. Providers are made by factories
+// registered by the value of "class" (Register/Create).
+//
+// RasterMapProvider serves a view from tiles: scale levels, tiling hooks and GetMappedImages,
+// the view pipeline (memory and disk look-ups, requests for the rest, a composite image per
+// view). VectorMapProvider is the base of providers that render vector maps themselves.
+
+#include <functional>
+#include <memory>
+#include <set>
+#include <unordered_map>
+#include <vector>
+
+#include <lmxmaps/CompositeMappedImage.h>
+#include <lmxmaps/MapConnection.h>
+#include <lmxmaps/MapLayers.h>
+#include <lmxmaps/MapQuery.h>
+#include <lmxmaps/MapSourceAttributes.h>
+#include <lmxmaps/MapStyle.h>
+#include <lmxmaps/SpatialProjector.h>
+#include <lmxmaps/host/ColorObject.h>
+#include <lmxmaps/host/FieldName.h>
+#include <lmxmaps/host/LanguageCode.h>
+#include <lmxmaps/host/Legends.h>
+#include <lmxmaps/host/Locks.h>
+#include <lmxmaps/host/MapCode.h>
+#include <lmxmaps/host/MapScaleLevel.h>
+
+class IPersistentImageCache;
+class MapRenderer;
+class MapSceneSpec;
+class RasterMapProvider;
+class VectorMapProvider;
+
+// The attribution line of a map, its short form and its link.
+struct MapAttribution {
+    TString text;
+    TString shortText;
+    TString url;
+
+    bool IsValid() const { return !text.isEmpty() || !url.isEmpty(); }
+};
+
+class MapProvider : public MapSourceAttributeKeys {
+public:
+    using Factory = std::function<std::shared_ptr<MapProvider>(const AttributeMap&)>;
+    using StoredLayerData = std::map<TString, TString>;
+
+    // Localized messages for a class without a provider: in a reader or server, and otherwise.
+    static constexpr StringId kUnknownClassReaderText = 1128053594u;
+    static constexpr StringId kUnknownClassText = 3421197950u;
+    // The kind of failure reported to the host's link-error handler.
+    static constexpr int kLinkErrorKindMapSource = 2;
+
+    explicit MapProvider(AttributeMap attributes);
+    MapProvider(const MapProvider&) = delete;
+    MapProvider& operator=(const MapProvider&) = delete;
+    virtual ~MapProvider();
+
+    // The shared connection for the attributes (null when offline); the connection may complete
+    // the attributes, which are copied back. Throws MapProviderException.
+    virtual MapConnectionPtr Connect();
+    // Like Connect but regardless of "offline" and without the copy-back; a failure gives null
+    // and is reported once to the host's link-error handler until a connect succeeds.
+    virtual MapConnectionPtr ConnectNoThrow();
+
+    virtual MapScaleLevel ComputeScaleLevel(const MapQuery& query) const = 0;
+    virtual double GetMaxScaleLevel() const = 0;
+    virtual SpatialProjectorPtr CreateSpatialProjector(const FieldName& uField,
+                                                       const FieldName& vField) const = 0;
+    virtual RefCntPtr<MapLayers> GetFeatureLayers(const TString& name) = 0;
+    virtual RefCntPtr<MapLayers> GetDataLayers(const TString& name) = 0;
+    virtual RefCntPtr<ILegendItems> CreateLegendItems(const MapLayer& layer,
+                                                      const LanguageCode& language,
+                                                      const ColorPaletteLookup& palettes) = 0;
+    virtual void PrepareFeatureLayer(MapLayer& layer, const LanguageCode& language) = 0;
+    virtual void PrepareDataLayer(MapLayer& layer, const LanguageCode& language,
+                                  const ColorPaletteLookup& palettes) = 0;
+
+    virtual TString GetDisplayDescription();
+    virtual TString GetDisplayUrl();
+    virtual TString GetServerKey();
+    virtual bool HasConnectUI() const { return false; }
+    virtual bool HasTransientLayers() const { return true; }
+    virtual bool ShowDetailedErrors() const { return false; }
+    virtual bool ShowRadialDistance() const { return true; }
+    virtual bool SupportsClientFetchedMapTiles() const { return false; }
+    virtual bool SupportsHighDPI() const { return false; }
+    virtual bool ForceHighDPI() const { return false; }
+    virtual bool IsSticky() const { return false; }
+    virtual bool ShouldUserBeWarnedAboutInsecureConnection() { return false; }
+    virtual void DisallowFurtherWarningsAboutInsecureConnection() {}
+    virtual bool IsRaster() const { return false; }
+    // Throws std::runtime_error unless IsRaster().
+    virtual const RasterMapProvider& AsRaster() const;
+    virtual bool IsVector() const { return false; }
+    // Throws std::runtime_error unless IsVector().
+    virtual const VectorMapProvider& AsVector() const;
+    virtual std::vector<RefCntPtr<WarningMsg>> FetchErrors() { return {}; }
+    // Same dynamic type and equal "server", "url" and "port".
+    virtual bool operator==(const MapProvider& other) const;
+    virtual bool operator!=(const MapProvider& other) const { return !(*this == other); }
+
+    // An empty class name installs the default factory, used for classes without their own.
+    static void Register(const TString& className, Factory factory);
+    static bool IsRegistered(const TString& className);
+    // The provider the "class" factory makes; MapProviderException of type unknown class when
+    // there is none.
+    static std::shared_ptr<MapProvider> Create(const AttributeMap& attributes);
+
+    // Empty when absent.
+    TString GetAttribute(const char16_t* key) const;
+    bool HasAttribute(const char16_t* key) const;
+    AttributeMap GetAttributes() const;
+    void SetAttribute(const char16_t* key, const char16_t* value);
+    void SetAttribute(const char16_t* key, const TString& value);
+    void SetAttributes(AttributeMap attributes);
+    void UpdateAttributes(const AttributeMap& attributes);
+    // Same number of entries and each own value equal to the other's (a key the other lacks
+    // counts as equal to an empty own value).
+    bool MatchesAttributes(const AttributeMap& attributes) const;
+
+    bool IsOffline() const;
+    bool IsConnected() const;
+    void Disconnect();
+    // The connection offered a secure replacement and the display URL names no port.
+    bool CanReplaceWithSecureConnection();
+    // The projector of CreateSpatialProjector with default fields, made once.
+    SpatialProjectorPtr GetDefaultSpatialProjector() const;
+
+    void AddArea(const MapArea& area);
+    void SetAreas(std::vector<MapArea> areas);
+    const std::vector<MapArea>& GetAreas() const { return m_areas; }
+
+    void AddMapStyle(const MapStyle& style);
+    void SetMapStyles(std::vector<MapStyle> styles);
+    const std::vector<MapStyle>& GetMapStyles() const { return m_mapStyles; }
+    // The style with that name; else the last unnamed style; else null.
+    const MapStyle* GetMapStyle(const TString& name) const;
+
+    void AddSupportedLanguage(const TString& language);
+    void SetSupportedLanguages(std::set<TString> languages);
+    const std::set<TString>& GetSupportedLanguages() const { return m_supportedLanguages; }
+
+    void SetStoredLayers(RefCntPtr<MapLayers> layers);
+    RefCntPtr<MapLayers> GetStoredLayers() const { return m_storedLayers; }
+    // Appends to the stored layers, which must have been set.
+    void AddStoredLayer(const MapLayer& layer);
+    void AddStoredLayerData(const TString& layer, const TString& key, const TString& value);
+    // The layer's data, else the data stored under the empty layer name, else null.
+    const StoredLayerData* GetStoredLayerData(const TString& layer) const;
+    const std::unordered_map<TString, StoredLayerData>& GetStoredLayerDatas() const {
+        return m_storedLayerData;
+    }
+
+    void SetAttribution(const MapAttribution& attribution) { m_attribution = attribution; }
+    void SetAttribution2(const MapAttribution& attribution) { m_attribution2 = attribution; }
+    const MapAttribution& GetAttribution() const { return m_attribution; }
+    const MapAttribution& GetAttribution2() const { return m_attribution2; }
+    // The attribution texts (short ones when preferShort and present) with %1 as the current
+    // year; false, outputs untouched, when the first text is empty.
+    bool GetAttributionStrings(bool preferShort, TString& first, TString& second) const;
+
+    RasterMapProvider& AsRaster();
+    VectorMapProvider& AsVector();
+
+private:
+    mutable TReadWriteLock m_attributeLock;
+    AttributeMap m_attributes;
+    unsigned int m_connectionCacheHint = 0;
+    bool m_connectErrorReported = false;
+    std::vector<MapStyle> m_mapStyles;
+    RefCntPtr<MapLayers> m_storedLayers;
+    std::unordered_map<TString, StoredLayerData> m_storedLayerData;
+    MapAttribution m_attribution;
+    MapAttribution m_attribution2;
+    std::set<TString> m_supportedLanguages;
+    std::vector<MapArea> m_areas;
+    mutable SpatialProjectorPtr m_defaultProjector;
+    bool m_canReplaceWithSecureConnection = false;
+};
+
+class RasterMapProvider : public MapProvider {
+public:
+    // The log-detail tags of per-tile logging, and the one that adds URLs to it.
+    static constexpr int kTileLogTag = 30;
+    static constexpr int kTileUrlLogTag = 31;
+    // The path element after the map code in "tileset".
+    static constexpr const char16_t* kTileSetVariant = u"normal";
+
+    using MapProvider::MapProvider;
+
+    MapScaleLevel ComputeScaleLevel(const MapQuery& query) const override;
+    double GetMaxScaleLevel() const override;
+    bool SupportsClientFetchedMapTiles() const override { return false; }
+    bool IsRaster() const override { return true; }
+    const RasterMapProvider& AsRaster() const override { return *this; }
+
+    virtual MapScaleLevel ComputeScaleLevel(double scale) const;
+    virtual double GetMaxStretch() const;
+    virtual double GetMinShrink() const;
+    virtual int GetIntermediateLevels() const;
+    virtual int GetTileSize() const = 0;
+    virtual bool IsTileSizeAdjustable() const { return false; }
+    virtual double GetDefaultMaxScaleLevel() const = 0;
+    virtual double GetPixelsPerCRSUnitAtZoomLevel1() const = 0;
+    virtual double GetScaleDenominatorConversionFactor() const = 0;
+    virtual bool HasBackgroundColor(ColorObject& color) const;
+    virtual bool HasBitmapLegends() const { return false; }
+
+    double GetScaleDenominator(const MapScaleLevel& level) const;
+    double GetMapTileAdjustedSize(double factor) const;
+
+    // The view's images: one composite image of its tiles (reused when an identical view was
+    // composed before) and, for providers with bitmap legends, a legend. Fetches run in the
+    // background; the caller polls the images. Never throws for fetch failures.
+    RefCntPtr<MappedImageCollection> GetMappedImages(MapQueryPtr query, bool composeWhenComplete,
+                                                     MapCode mapCode, int modelNumber,
+                                                     const ColorObject& waitColor);
+
+protected:
+    // Appends one query per tile and returns the query of the whole image.
+    virtual MapQueryPtr ComputeTiles(const MapScaleLevel& level, MapQueryPtr query,
+                                     std::vector<MapQueryPtr>& tiles) = 0;
+    // Adds the keys that identify a tile to its cache key.
+    virtual void GenerateIndexProperty(AttributeMap& key, MapQueryPtr tile);
+    // Gives a new tile a provisional image.
+    virtual void FetchTileFromCache(MappedImageInstancePtr instance, MapQueryPtr tile,
+                                    const ColorObject& waitColor);
+    virtual bool MapboxVectorFlagOffSupportsClientFetchedMapTiles() const { return false; }
+
+private:
+    struct TileCounts;
+
+    MapQueryPtr ComputeTilesWithWrappedQueries(const MapScaleLevel& level, MapQueryPtr query,
+                                               std::vector<MapQueryPtr>& tiles);
+    void GetTilesAndALegendForTheFirstFetchedTile(
+        IPersistentImageCache* diskCache, const MapConnectionPtr& connection,
+        const QtImageObject::BitmapOptions& bitmapOptions, const ColorObject& waitColor,
+        int modelNumber, const std::vector<MapQueryPtr>& tiles, const AttributeMap& filtered,
+        std::vector<MappedImageInstancePtr>& instances, std::vector<MappedImageUse>& legends);
+    void GetLegendsFromCache(IPersistentImageCache* diskCache, const MapConnectionPtr& connection,
+                             const std::vector<MapQueryPtr>& tiles, const AttributeMap& filtered,
+                             std::vector<MappedImageUse>& legends);
+    void AddLegendFromFirstTile(const MapConnectionPtr& connection,
+                                const std::vector<MapQueryPtr>& tiles, const AttributeMap& filtered,
+                                std::vector<MappedImageUse>& legends);
+};
+
+class VectorMapProvider : public MapProvider {
+public:
+    // The tile size vector scale levels are computed for.
+    static constexpr int sPseudoTileSize = 512;
+
+    using MapProvider::MapProvider;
+
+    MapScaleLevel ComputeScaleLevel(const MapQuery& query) const override;
+    double GetMaxScaleLevel() const override;
+    bool IsVector() const override { return true; }
+    const VectorMapProvider& AsVector() const override { return *this; }
+
+    virtual std::shared_ptr<MapRenderer> CreateMapRenderer(const MapSceneSpec& scene,
+                                                           std::function<void()> onChange) = 0;
+    virtual bool IsMapRendererUsable(const MapRenderer& renderer, const MapSceneSpec& scene) = 0;
+    virtual double GetDefaultMaxScaleLevel() const = 0;
+    virtual double GetPixelsPerCRSUnitAtZoomLevel1() const = 0;
+};

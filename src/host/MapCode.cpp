@@ -1,0 +1,9 @@
+#include <lmxmaps/host/MapCode.h>
+
+TString MapCodeString(MapCode code) {
+    switch (code) {
+    case MapCode::Default:
+        break;
+    }
+    return QStringLiteral("default");
+}
