@@ -1,0 +1,40 @@
+#pragma once
+// The loopback map servers that tests/servers/test-servers starts for the CTest fixture
+// lmx_servers (tests registered with lmx_add_test(... SERVERS) get it):
+// - the static tile server serves the XYZ pyramid of levels 0-4 as /max-age/{z}/{x}/{y}.png
+//   ("Cache-Control: public, max-age=86400"), /short/... ("public, max-age=5") and
+//   /no-store/... ("no-store"), with ETag and Last-Modified; missing tiles are 404;
+// - the MapServer server answers /mapserv?... (WMS; the map file is the default) and draws
+//   /max-age/{z}/{x}/{y}.png as Blue Marble tiles with country outlines (no Cache-Control).
+// Access log lines read `127.0.0.1 "GET /path?query HTTP/1.1" 200 1234`, with the path the
+// client asked for. lighttpd appends a line just after the response went out.
+
+#include <cstddef>
+#include <string>
+
+struct TestServers {
+    int staticPort = 0;
+    int mapServerPort = 0;
+    std::string staticAccessLog;
+    std::string mapServerAccessLog;
+    // The data set of scripts/build-map-data: pyramid/, maptiles/, vector/, bluemarble-4326.tif.
+    std::string mapDataDir;
+    std::string mapfile;
+
+    // Reads $LMX_TEST_SERVERS_DIR/servers.env (once); null when the variable is unset or the
+    // file is missing or incomplete.
+    static const TestServers* Get();
+};
+
+// The access log functions first wait until the log has been still for a moment (a line lands
+// a few milliseconds after its response), so a request that has been answered is counted.
+// Other test processes may use the same servers at the same time (ctest -j): count paths that
+// only your test asks for, from AccessLogSize() taken before the requests.
+
+// Requests in an access log whose path starts with pathPrefix (e.g. "/max-age/3/").
+int CountRequests(const std::string& accessLog, const std::string& pathPrefix);
+// Lines in the log now, for CountRequestsSince.
+std::size_t AccessLogSize(const std::string& accessLog);
+// As CountRequests, over the lines from line number fromLine (0-based) on.
+int CountRequestsSince(const std::string& accessLog, std::size_t fromLine,
+                       const std::string& pathPrefix);
