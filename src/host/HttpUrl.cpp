@@ -38,6 +38,19 @@ Target MakeTarget(const TString& server, unsigned int port, const HTTPRequest::R
     while (host.endsWith(u'/')) {
         host.chop(1);
     }
+    // "host:port" or "[v6]:port": a port in the server string serves when none is given.
+    const qsizetype portColon = host.lastIndexOf(u':');
+    const bool bracketed = host.startsWith(u'[');
+    if (portColon > 0 && (bracketed ? host.at(portColon - 1) == u']' : host.count(u':') == 1)) {
+        bool numeric = false;
+        const unsigned int named = host.mid(portColon + 1).toUInt(&numeric);
+        if (numeric) {
+            if (port == 0) {
+                port = named;
+            }
+            host.truncate(portColon);
+        }
+    }
     if (host.startsWith(u'[') && host.endsWith(u']')) {
         host = host.mid(1, host.size() - 2);
     }

@@ -31,6 +31,11 @@ const std::unordered_map<StringId, const char16_t*>& Table() {
         {1128053594u, u"The map source class \u201c%1\u201d is not supported."},
         {3421197950u, u"The map source class \u201c%1\u201d is not supported. Choose another map "
                       u"source or update the application."},
+        {0x4C4D5501u,
+         u"The map source \u201c%1\u201d uses a kind of map that cannot be opened here."},
+        {0x4C4D5502u,
+         u"The map source \u201c%1\u201d uses a kind of map that this application does not "
+         u"support. Choose another map source or update the application."},
     };
     return table;
 }

@@ -5,13 +5,34 @@
 
 namespace MapDiskCache {
 
+namespace {
+
+// Request properties ("LAYERS", "INDEX", ...) are upper case; source attributes are lower-case
+// words joined by hyphens.
+bool IsRequestProperty(const TString& key) {
+    return key == key.toUpper();
+}
+
+} // namespace
+
+void FilterKey(AttributeMap& key) {
+    AttributeMap attributes;
+    for (auto entry = key.begin(); entry != key.end();) {
+        if (IsRequestProperty(entry->first)) {
+            ++entry;
+        } else {
+            attributes.insert(key.extract(entry++));
+        }
+    }
+    MapConnectionAttributes::FilterRequiredAttributes(attributes);
+    key.merge(attributes);
+}
+
 IPersistentImageCache* Get() {
     static std::once_flag installed;
     IPersistentImageCache* cache = IPersistentImageCache::GetSingleton();
     if (cache != nullptr) {
-        std::call_once(installed, [cache] {
-            cache->SetKeyFilter(MapConnectionAttributes::FilterRequiredAttributes);
-        });
+        std::call_once(installed, [cache] { cache->SetKeyFilter(FilterKey); });
     }
     return cache;
 }

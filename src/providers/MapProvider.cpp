@@ -10,6 +10,8 @@
 #include <lmxmaps/host/LinkErrorMgr.h>
 #include <lmxmaps/host/StringTable.h>
 
+#include "BuiltInMapClasses.h"
+
 namespace {
 
 constexpr std::uint32_t kUnknownClassSite = 0xF158430A;
@@ -34,6 +36,9 @@ ProviderRegistry& TheRegistry() {
     static ProviderRegistry registry;
     return registry;
 }
+
+// The built-in classes are registered while the library loads, before any host registration.
+const bool g_builtInClassesRegistered = (BuiltInMapClasses::Register(), true);
 
 bool AttributesMatch(const AttributeMap& own, const AttributeMap& other) {
     if (own.size() != other.size()) {

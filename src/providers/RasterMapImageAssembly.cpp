@@ -178,9 +178,9 @@ void RasterMapProvider::GetTilesAndALegendForTheFirstFetchedTile(
         } else if (const auto stored = diskCache ? diskCache->Lookup(key) : nullptr;
                    stored && stored->GetImageObject() != nullptr) {
             ++counts.fromDisk;
-            instance = MakeRefCnt<MappedImageInstance>(
-                stored->GetImageObject()->Clone(), bitmapOptions,
-                TString(), TString(), tile->GetLayerGroup(), true, false, false);
+            instance = MakeRefCnt<MappedImageInstance>(stored->GetImageObject()->Clone(),
+                                                       bitmapOptions, TString(), TString(),
+                                                       tile->GetLayerGroup(), true, false, false);
             PlaceLikeTile(*instance, *tile);
             if (connection) {
                 instance->SetUrl(connection->CreateMapRequestor(projector, tile)->GetResultUrl());
@@ -255,9 +255,8 @@ void RasterMapProvider::GetLegendsFromCache(IPersistentImageCache* diskCache,
         }
         const MapQueryPtr& first = tiles.front();
         auto legend = MakeRefCnt<MappedImageInstance>(
-            stored->GetImageObject()->Clone(),
-            QtImageObject::BitmapOptions(), TStr(kLegendName), TString(), first->GetLayerGroup(),
-            true, false, false);
+            stored->GetImageObject()->Clone(), QtImageObject::BitmapOptions(), TStr(kLegendName),
+            TString(), first->GetLayerGroup(), true, false, false);
         PlaceLikeTile(*legend, *first);
         if (connection) {
             auto legendQuery = MakeRefCnt<MapQuery>(*first);

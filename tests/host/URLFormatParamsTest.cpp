@@ -89,6 +89,13 @@ TEST(HttpFullUrl, SchemeHostAndPort) {
               QStringLiteral("http://[::1]:8080/tiles/1/2/3.png"));
     EXPECT_EQ(FullUrl(QStringLiteral("[::1]"), 0, tile),
               QStringLiteral("http://[::1]/tiles/1/2/3.png"));
+    // A port inside the server string serves when no port is given, and yields to one that is.
+    EXPECT_EQ(FullUrl(QStringLiteral("http://127.0.0.1:8081"), 0, tile),
+              QStringLiteral("http://127.0.0.1:8081/tiles/1/2/3.png"));
+    EXPECT_EQ(FullUrl(QStringLiteral("127.0.0.1:8081"), 9000, tile),
+              QStringLiteral("http://127.0.0.1:9000/tiles/1/2/3.png"));
+    EXPECT_EQ(FullUrl(QStringLiteral("https://[::1]:8443/"), 0, tile),
+              QStringLiteral("https://[::1]:8443/tiles/1/2/3.png"));
 }
 
 TEST(HttpFullUrl, PathsKeepTheirEscapesAndGainParameters) {

@@ -5,6 +5,7 @@
 #include <QStringList>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 using TString = QString;
 using TStringCore = QString;
@@ -18,6 +19,11 @@ using AttributeMap = std::unordered_map<TString, TString>;
 inline TString TStr(const char16_t* text) {
     return TString::fromUtf16(text);
 }
+
+// Fills a format string in one pass: "%%" is a literal percent sign and %1 to %9 take the
+// arguments (a placeholder without an argument stays as it is). Unlike chained QString::arg,
+// text inside the arguments is never taken for a placeholder.
+TString FormatPlaceholders(const TFormatString& format, const std::vector<TString>& arguments);
 
 // UTF-8 bytes of a host string, for the C and C++ libraries underneath.
 inline std::string ToUtf8(const TString& text) {
