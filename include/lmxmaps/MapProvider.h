@@ -193,6 +193,17 @@ public:
     // The path element after the map code in "tileset".
     static constexpr const char16_t* kTileSetVariant = u"normal";
 
+    // Where the tiles of one view came from.
+    struct TileCounts {
+        int fresh = 0;
+        int fromDisk = 0;
+        int fromMemory = 0;
+        // Neither cached nor fetchable (no connection).
+        int missing = 0;
+
+        int Total() const { return fresh + fromDisk + fromMemory + missing; }
+    };
+
     using MapProvider::MapProvider;
 
     MapScaleLevel ComputeScaleLevel(const MapQuery& query) const override;
@@ -218,10 +229,12 @@ public:
 
     // The view's images: one composite image of its tiles (reused when an identical view was
     // composed before) and, for providers with bitmap legends, a legend. Fetches run in the
-    // background; the caller polls the images. Never throws for fetch failures.
+    // background; the caller polls the images. Never throws for fetch failures. counts, when
+    // given, tells where the tiles came from (all from memory for a reused composite).
     RefCntPtr<MappedImageCollection> GetMappedImages(MapQueryPtr query, bool composeWhenComplete,
                                                      MapCode mapCode, int modelNumber,
-                                                     const ColorObject& waitColor);
+                                                     const ColorObject& waitColor,
+                                                     TileCounts* counts = nullptr);
 
 protected:
     // Appends one query per tile and returns the query of the whole image.
@@ -235,15 +248,14 @@ protected:
     virtual bool MapboxVectorFlagOffSupportsClientFetchedMapTiles() const { return false; }
 
 private:
-    struct TileCounts;
-
     MapQueryPtr ComputeTilesWithWrappedQueries(const MapScaleLevel& level, MapQueryPtr query,
                                                std::vector<MapQueryPtr>& tiles);
     void GetTilesAndALegendForTheFirstFetchedTile(
         IPersistentImageCache* diskCache, const MapConnectionPtr& connection,
         const QtImageObject::BitmapOptions& bitmapOptions, const ColorObject& waitColor,
         int modelNumber, const std::vector<MapQueryPtr>& tiles, const AttributeMap& filtered,
-        std::vector<MappedImageInstancePtr>& instances, std::vector<MappedImageUse>& legends);
+        std::vector<MappedImageInstancePtr>& instances, std::vector<MappedImageUse>& legends,
+        TileCounts& counts);
     void GetLegendsFromCache(IPersistentImageCache* diskCache, const MapConnectionPtr& connection,
                              const std::vector<MapQueryPtr>& tiles, const AttributeMap& filtered,
                              std::vector<MappedImageUse>& legends);

@@ -2,6 +2,7 @@
 
 #include <lmxmaps/LocalMapProviders.h>
 #include <lmxmaps/MapConnectionAttributes.h>
+#include <lmxmaps/ValidatingConnector.h>
 
 namespace BuiltInMapClasses {
 
@@ -20,6 +21,13 @@ void RegisterClass(const char16_t* className) {
                                                              &Connection::FilterRequiredAttributes);
     MapConnectionAttributes::RegisterSecureAttributeFilter(name,
                                                            &Connection::FilterSecureAttributes);
+    // Tile sources need nothing checked when a stored document opens them again.
+    ValidatingConnector::sMapSourceValidators.Register(
+        name, [](const MapNamespace& mapNamespace, AttributeMap& attributes,
+                 std::shared_ptr<MapSource> source, IAuthenticator*) {
+            return ConnectMapTileServerDummy::ValidateConnectionImpl(mapNamespace, attributes,
+                                                                     std::move(source));
+        });
 }
 
 } // namespace

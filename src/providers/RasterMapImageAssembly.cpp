@@ -76,16 +76,11 @@ MappedImageInstancePtr FindInMemory(const AttributeMap& key) {
 
 } // namespace
 
-struct RasterMapProvider::TileCounts {
-    int fresh = 0;
-    int fromDisk = 0;
-    int fromMemory = 0;
-    int missing = 0;
-};
-
 RefCntPtr<MappedImageCollection>
 RasterMapProvider::GetMappedImages(MapQueryPtr query, bool composeWhenComplete, MapCode mapCode,
-                                   int modelNumber, const ColorObject& waitColor) {
+                                   int modelNumber, const ColorObject& waitColor,
+                                   TileCounts* counts) {
+    TileCounts found;
     auto collection = MakeRefCnt<MappedImageCollection>();
     const MapScaleLevel level = ComputeScaleLevel(*query);
     const SpatialProjectorPtr projector = GetDefaultSpatialProjector();
@@ -118,15 +113,20 @@ RasterMapProvider::GetMappedImages(MapQueryPtr query, bool composeWhenComplete, 
         std::vector<MappedImageInstancePtr> instances;
         GetTilesAndALegendForTheFirstFetchedTile(diskCache, connection, bitmapOptions, waitColor,
                                                  modelNumber, tiles, filtered, instances,
-                                                 collection->legends);
+                                                 collection->legends, found);
         auto created =
             MakeRefCnt<CompositeMappedImage>(whole, bitmapOptions, composeWhenComplete, projector);
         created->SetWaitTileFill(waitColor);
         created->AddTiles(instances);
         MappedImageCache::Singleton().Put(imageKey, created);
         composite = created;
+    } else {
+        found.fromMemory = static_cast<int>(tiles.size());
     }
     collection->images.emplace_back(composite);
+    if (counts != nullptr) {
+        *counts = found;
+    }
 
     if (HasBitmapLegends()) {
         GetLegendsFromCache(diskCache, connection, tiles, filtered, collection->legends);
@@ -156,7 +156,8 @@ void RasterMapProvider::GetTilesAndALegendForTheFirstFetchedTile(
     IPersistentImageCache* diskCache, const MapConnectionPtr& connection,
     const QtImageObject::BitmapOptions& bitmapOptions, const ColorObject& waitColor,
     int modelNumber, const std::vector<MapQueryPtr>& tiles, const AttributeMap& filtered,
-    std::vector<MappedImageInstancePtr>& instances, std::vector<MappedImageUse>& legends) {
+    std::vector<MappedImageInstancePtr>& instances, std::vector<MappedImageUse>& legends,
+    TileCounts& counts) {
     const TString className = GetAttribute(attrClass);
     TLog::LogMessage(TLog::Severity::Info, className + QStringLiteral(": Begin lookup of") +
                                                TString::number(tiles.size()) +
@@ -164,7 +165,6 @@ void RasterMapProvider::GetTilesAndALegendForTheFirstFetchedTile(
     const bool logTiles = TLog::IsDetailTagOn(kTileLogTag) || TLog::IsDetailTagOn(kTileUrlLogTag);
     const SpatialProjectorPtr projector = GetDefaultSpatialProjector();
     MappedImageCache& memory = MappedImageCache::Singleton();
-    TileCounts counts;
     int tileIndex = 0;
 
     for (const MapQueryPtr& tile : tiles) {

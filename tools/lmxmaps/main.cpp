@@ -2,12 +2,14 @@
 
 #include <iostream>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include <lmxmaps/Version.h>
 
 #include "ExitCodes.h"
 #include "ProjectCommand.h"
+#include "RenderCommand.h"
 
 namespace {
 
@@ -18,6 +20,7 @@ void PrintUsage(std::ostream& out) {
         << "\n"
         << "Commands:\n"
         << "  project    project longitude/latitude points (or back) with a map projection\n"
+        << "  render     draw one map view of a map source to a PNG\n"
         << "\n"
         << "Run 'lmxmaps COMMAND --help' for a command's options.\n";
 }
@@ -38,6 +41,9 @@ int main(int argc, char** argv) {
     if (args[0] == "project") {
         std::ios::sync_with_stdio(false);
         return RunProjectCommand(rest, std::cin, std::cout, std::cerr);
+    }
+    if (args[0] == "render") {
+        return RunRenderCommand(rest, std::cout, std::cerr, isatty(STDERR_FILENO) != 0);
     }
     std::cerr << "lmxmaps: unknown command '" << args[0] << "'\n";
     PrintUsage(std::cerr);

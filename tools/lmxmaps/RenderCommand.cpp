@@ -1,0 +1,489 @@
+#include "RenderCommand.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QFontMetricsF>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+#include <chrono>
+#include <cmath>
+#include <optional>
+#include <ostream>
+#include <thread>
+
+#include <lmxmaps/MapNamespace.h>
+#include <lmxmaps/MapProviderException.h>
+#include <lmxmaps/MapSource.h>
+#include <lmxmaps/host/TLog.h>
+
+#include "ExitCodes.h"
+#include "NumberParsing.h"
+#include "SourceFile.h"
+
+namespace {
+
+constexpr int kDefaultWidth = 1024;
+constexpr int kMaxPixels = 8192;
+constexpr double kDefaultTimeoutSeconds = 120.0;
+constexpr double kMercatorLatitudeLimit = 85.0511287798066;
+constexpr auto kPollInterval = std::chrono::milliseconds(50);
+// Drawn where no tile covers the view (beyond the map's world).
+const QColor kBackground(255, 255, 255);
+const ColorObject kWaitColor(224, 224, 224);
+constexpr int kAttributionMargin = 4;
+constexpr int kAttributionPixelSize = 11;
+const QColor kAttributionBox(255, 255, 255, 200);
+const QColor kAttributionText(40, 40, 40);
+
+struct Box {
+    double minX, minY, maxX, maxY;
+};
+
+struct RenderOptions {
+    std::string source = "default";
+    std::optional<Box> lonLatBox;
+    std::optional<Box> crsBox;
+    int width = 0;
+    int height = 0;
+    int dpr = 1;
+    std::string out = "map.png";
+    bool offline = false;
+    bool composeWhenComplete = false;
+    double timeoutSeconds = kDefaultTimeoutSeconds;
+};
+
+void PrintRenderUsage(std::ostream& out) {
+    out << "usage: lmxmaps render [--source FILE|default] [--bbox MINLON,MINLAT,MAXLON,MAXLAT |\n"
+           "                      --bbox-crs XMIN,YMIN,XMAX,YMAX] [--size WxH] [--dpr 1|2]\n"
+           "                      [--out map.png] [--offline] [--compose-when-complete]\n"
+           "                      [--timeout SECONDS]\n"
+           "\n"
+           "Draws one map view of a source to a PNG of exactly the view's size.\n"
+           "  --source      a JSON object of map-source attributes (\"name\" and \"class\"\n"
+           "                required), or default: the built-in world map\n"
+           "  --bbox        the view in degrees (default: the whole world)\n"
+           "  --bbox-crs    the view in the source's map units (Web Mercator metres)\n"
+           "  --size        pixels (default: 1024 wide, height from the view's shape)\n"
+           "  --dpr         pixel ratio: 2 doubles the PNG's pixels and asks for high-DPI tiles\n"
+           "  --offline     use only tiles in memory or in the disk cache\n"
+           "  --compose-when-complete  draw the tiles only once all have arrived\n"
+           "  --timeout     seconds to wait for tiles (default 120)\n"
+           "Exit status: 0 complete, 1 tiles failed or missing (the PNG is still written),\n"
+           "2 bad arguments or an unusable source.\n";
+}
+
+std::optional<Box> ParseBox(const std::string& text) {
+    std::vector<double> values;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        const std::size_t comma = text.find(',', start);
+        const std::size_t end = comma == std::string::npos ? text.size() : comma;
+        const std::optional<double> value = ParseDouble(text.substr(start, end - start));
+        if (!value || !std::isfinite(*value)) {
+            return std::nullopt;
+        }
+        values.push_back(*value);
+        start = end + 1;
+    }
+    if (values.size() != 4 || !(values[0] < values[2]) || !(values[1] < values[3])) {
+        return std::nullopt;
+    }
+    return Box{values[0], values[1], values[2], values[3]};
+}
+
+bool ParseSize(const std::string& text, int& width, int& height) {
+    const std::size_t x = text.find('x');
+    if (x == std::string::npos) {
+        return false;
+    }
+    const std::optional<double> w = ParseDouble(text.substr(0, x));
+    const std::optional<double> h = ParseDouble(text.substr(x + 1));
+    const auto valid = [](const std::optional<double>& v) {
+        return v && *v >= 1 && *v <= kMaxPixels && *v == std::floor(*v);
+    };
+    if (!valid(w) || !valid(h)) {
+        return false;
+    }
+    width = static_cast<int>(*w);
+    height = static_cast<int>(*h);
+    return true;
+}
+
+// False with a message on err for a bad argument.
+bool ParseRenderOptions(const std::vector<std::string>& args, RenderOptions& options,
+                        std::ostream& err) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        const auto value = [&](std::string& into) {
+            if (i + 1 >= args.size()) {
+                err << "lmxmaps render: " << arg << " needs a value\n";
+                return false;
+            }
+            into = args[++i];
+            return true;
+        };
+        std::string text;
+        if (arg == "--offline") {
+            options.offline = true;
+        } else if (arg == "--compose-when-complete") {
+            options.composeWhenComplete = true;
+        } else if (arg == "--source") {
+            if (!value(options.source)) {
+                return false;
+            }
+        } else if (arg == "--out") {
+            if (!value(options.out)) {
+                return false;
+            }
+        } else if (arg == "--bbox" || arg == "--bbox-crs") {
+            if (!value(text)) {
+                return false;
+            }
+            const std::optional<Box> box = ParseBox(text);
+            if (!box) {
+                err << "lmxmaps render: " << arg << " wants four numbers, minimum x and y before "
+                    << "maximum x and y: '" << text << "'\n";
+                return false;
+            }
+            (arg == "--bbox" ? options.lonLatBox : options.crsBox) = box;
+        } else if (arg == "--size") {
+            if (!value(text)) {
+                return false;
+            }
+            if (!ParseSize(text, options.width, options.height)) {
+                err << "lmxmaps render: --size wants WxH with whole pixels from 1 to " << kMaxPixels
+                    << ": '" << text << "'\n";
+                return false;
+            }
+        } else if (arg == "--dpr") {
+            if (!value(text)) {
+                return false;
+            }
+            if (text != "1" && text != "2") {
+                err << "lmxmaps render: --dpr is 1 or 2: '" << text << "'\n";
+                return false;
+            }
+            options.dpr = text == "2" ? 2 : 1;
+        } else if (arg == "--timeout") {
+            if (!value(text)) {
+                return false;
+            }
+            const std::optional<double> seconds = ParseDouble(text);
+            if (!seconds || !(*seconds > 0) || !std::isfinite(*seconds)) {
+                err << "lmxmaps render: --timeout wants a positive number of seconds: '" << text
+                    << "'\n";
+                return false;
+            }
+            options.timeoutSeconds = *seconds;
+        } else {
+            err << "lmxmaps render: unknown argument '" << arg << "'\n";
+            return false;
+        }
+    }
+    if (options.lonLatBox && options.crsBox) {
+        err << "lmxmaps render: give --bbox or --bbox-crs, not both\n";
+        return false;
+    }
+    if (options.lonLatBox && (options.lonLatBox->minY < -90 || options.lonLatBox->maxY > 90)) {
+        err << "lmxmaps render: --bbox latitudes lie between -90 and 90\n";
+        return false;
+    }
+    return true;
+}
+
+// Map units of a point whose longitude may lie beyond +-180 degrees: on a wrapping map whole
+// turns of longitude are whole world widths, so a view may cross the antimeridian.
+std::pair<double, double> ProjectUnfolded(const SpatialProjector& projector, double lon,
+                                          double lat) {
+    constexpr double kFullTurn = 360.0;
+    constexpr double kHalfTurn = 180.0;
+    const double turns = projector.DoesWrap() ? std::floor((lon + kHalfTurn) / kFullTurn) : 0.0;
+    const auto [x, y] = projector.GetXY(lon - turns * kFullTurn, lat);
+    return {x + turns * projector.GetWorldBounds().Width(), y};
+}
+
+// Qt's own notes (such as a missing runtime directory on a headless machine) are details.
+void QtMessagesToLog(QtMsgType type, const QMessageLogContext&, const QString& message) {
+    TLog::LogMessage(type == QtCriticalMsg || type == QtFatalMsg ? TLog::Severity::Error
+                                                                 : TLog::Severity::Debug,
+                     message);
+}
+
+// Text tools and QPainter need a GUI application; a headless one is enough.
+std::unique_ptr<QGuiApplication> EnsureGuiApplication() {
+    if (QCoreApplication::instance() != nullptr) {
+        return nullptr;
+    }
+    qInstallMessageHandler(QtMessagesToLog);
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    static int argc = 1;
+    static char name[] = "lmxmaps";
+    static char* argv[] = {name, nullptr};
+    return std::make_unique<QGuiApplication>(argc, argv);
+}
+
+struct TileState {
+    int done = 0;
+    int failed = 0;
+    int missing = 0;
+};
+
+TileState InspectTiles(const CompositeMappedImage& composite) {
+    TileState state;
+    for (const MappedImageInstancePtr& tile : composite.GetTiles()) {
+        if (tile->HasTask()) {
+            continue;
+        }
+        ++state.done;
+        WarningList errors;
+        bool hadErrors = false;
+        tile->GetErrors(errors, hadErrors);
+        if (hadErrors || tile->IsError()) {
+            ++state.failed;
+        } else if (!tile->GetImageObject()) {
+            ++state.missing;
+        }
+    }
+    return state;
+}
+
+void DrawProgress(std::ostream& err, const TileState& state, int total,
+                  const RasterMapProvider::TileCounts& counts) {
+    constexpr int kBarWidth = 30;
+    const int filled = total == 0 ? kBarWidth : state.done * kBarWidth / total;
+    err << "\r[" << std::string(static_cast<std::size_t>(filled), '#')
+        << std::string(static_cast<std::size_t>(kBarWidth - filled), ' ') << "] " << state.done
+        << "/" << total << " tiles (memory " << counts.fromMemory << ", disk " << counts.fromDisk
+        << ", new " << counts.fresh << ", missing " << counts.missing << ")" << std::flush;
+}
+
+// The view's pixel rectangle of a rectangle in map units.
+QRectF ToPixels(const DataValueRect& rect, const Box& view, QSize size) {
+    const double sx = size.width() / (view.maxX - view.minX);
+    const double sy = size.height() / (view.maxY - view.minY);
+    const double minX = rect.MinX().GetReal();
+    const double maxY = rect.MaxY().GetReal();
+    return QRectF((minX - view.minX) * sx, (view.maxY - maxY) * sy, rect.Width() * sx,
+                  rect.Height() * sy);
+}
+
+void DrawAttribution(QImage& image, const TString& text, int dpr) {
+    if (text.isEmpty()) {
+        return;
+    }
+    QPainter painter(&image);
+    QFont font = painter.font();
+    font.setPixelSize(kAttributionPixelSize * dpr);
+    painter.setFont(font);
+    const QFontMetricsF metrics(font);
+    const double margin = kAttributionMargin * dpr;
+    const QSizeF textSize(metrics.horizontalAdvance(text), metrics.height());
+    const QRectF box(image.width() - textSize.width() - 2 * margin,
+                     image.height() - textSize.height() - 2 * margin, textSize.width() + 2 * margin,
+                     textSize.height() + 2 * margin);
+    painter.fillRect(box, kAttributionBox);
+    painter.setPen(kAttributionText);
+    painter.drawText(box, Qt::AlignCenter, text);
+}
+
+TString AttributionLine(const MapProvider& provider) {
+    const TString configured = provider.GetAttribute(MapProvider::attrCopyrightString);
+    if (!configured.isEmpty()) {
+        return configured;
+    }
+    TString first;
+    TString second;
+    if (!provider.GetAttributionStrings(false, first, second)) {
+        return {};
+    }
+    return second.isEmpty() ? first : first + QStringLiteral(" | ") + second;
+}
+
+void ReportTileProblems(const CompositeMappedImage& composite, std::ostream& err) {
+    for (const MappedImageInstancePtr& tile : composite.GetTiles()) {
+        WarningList errors;
+        bool hadErrors = false;
+        tile->GetErrors(errors, hadErrors);
+        const std::string url = ToUtf8(tile->GetUrl());
+        const std::string name =
+            url.empty() ? "tile " + std::to_string(tile->GetTileNumber()) : url;
+        if (hadErrors) {
+            for (const RefCntPtr<WarningMsg>& warning : errors) {
+                err << "failed: " << name << ": "
+                    << ToUtf8(warning->GetDisplayText().replace(u'\n', QStringLiteral(": ")))
+                    << "\n";
+            }
+        } else if (tile->IsError()) {
+            err << "failed: " << name << ": the server sent a blank tile\n";
+        } else if (!tile->GetImageObject()) {
+            err << "missing: " << name
+                << (tile->HasTask() ? " (still loading)\n" : " (not cached, no connection)\n");
+        }
+    }
+}
+
+} // namespace
+
+int RunRenderCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+                     bool showProgress) {
+    for (const std::string& arg : args) {
+        if (arg == "--help" || arg == "-h") {
+            PrintRenderUsage(out);
+            return ExitCode::kSuccess;
+        }
+    }
+    RenderOptions options;
+    if (!ParseRenderOptions(args, options, err)) {
+        PrintRenderUsage(err);
+        return ExitCode::kUsage;
+    }
+    const std::unique_ptr<QGuiApplication> application = EnsureGuiApplication();
+
+    AttributeMap attributes;
+    if (options.source == "default") {
+        const TString tiles = DefaultSourceTileDirectory();
+        if (!QFileInfo(tiles).isDir()) {
+            err << "lmxmaps render: the default world map's tiles are missing in '" << ToUtf8(tiles)
+                << "'; run scripts/setup to build them\n";
+            return ExitCode::kUsage;
+        }
+        attributes = DefaultSourceAttributes();
+    } else {
+        std::string error;
+        const std::optional<AttributeMap> read = ReadSourceFile(options.source, error);
+        if (!read) {
+            err << "lmxmaps render: " << error << "\n";
+            return ExitCode::kUsage;
+        }
+        attributes = *read;
+    }
+    if (options.offline) {
+        attributes[TStr(MapProvider::attrOffline)] = QStringLiteral("1");
+    }
+
+    MapNamespace mapNamespace;
+    std::shared_ptr<MapSource> source;
+    try {
+        source = MapSourceFactory(attributes);
+        mapNamespace.AddMapSource(source);
+        if (!options.offline) {
+            source->Connect();
+        }
+    } catch (const MapProviderException& e) {
+        err << "lmxmaps render: cannot use the map source";
+        if (source) {
+            err << " '" << ToUtf8(source->GetName()) << "'";
+        }
+        err << ": " << ToUtf8(e.GetMessage()) << " (error type " << e.GetType() << ")\n";
+        return ExitCode::kUsage;
+    }
+    const std::shared_ptr<MapProvider> provider = source->GetMapProvider();
+    if (!provider->IsRaster()) {
+        err << "lmxmaps render: the map source '" << ToUtf8(source->GetName())
+            << "' does not serve raster maps\n";
+        return ExitCode::kUsage;
+    }
+    RasterMapProvider& raster = provider->AsRaster();
+    const SpatialProjectorPtr projector = raster.GetDefaultSpatialProjector();
+
+    Box view{};
+    if (options.crsBox) {
+        view = *options.crsBox;
+    } else {
+        const Box lonLat = options.lonLatBox.value_or(
+            Box{-180.0, -kMercatorLatitudeLimit, 180.0, kMercatorLatitudeLimit});
+        const auto [minX, minY] = ProjectUnfolded(*projector, lonLat.minX, lonLat.minY);
+        const auto [maxX, maxY] = ProjectUnfolded(*projector, lonLat.maxX, lonLat.maxY);
+        view = {minX, minY, maxX, maxY};
+    }
+    if (!std::isfinite(view.minX) || !std::isfinite(view.maxY) || !(view.minX < view.maxX) ||
+        !(view.minY < view.maxY)) {
+        err << "lmxmaps render: the view has no area in the source's projection\n";
+        return ExitCode::kUsage;
+    }
+    if (options.width == 0) {
+        options.width = kDefaultWidth;
+        const double shape = (view.maxY - view.minY) / (view.maxX - view.minX);
+        options.height =
+            std::clamp(static_cast<int>(std::lround(kDefaultWidth * shape)), 1, kMaxPixels);
+    }
+    const QSize pixels(options.width * options.dpr, options.height * options.dpr);
+
+    RefCntPtr<MapLayers> layers = raster.GetStoredLayers();
+    if (!layers) {
+        layers = MakeRefCnt<MapLayers>();
+    }
+    const DataValueRect bbox(DataValue::Real(view.minX), DataValue::Real(view.maxX),
+                             DataValue::Real(view.minY), DataValue::Real(view.maxY));
+    const auto query = MakeRefCnt<MapQuery>(
+        layers, projector->GetName(), bbox, static_cast<unsigned int>(pixels.width()),
+        static_cast<unsigned int>(pixels.height()), TString(), TString(), options.dpr > 1, false);
+
+    RasterMapProvider::TileCounts counts;
+    RefCntPtr<MappedImageCollection> collection;
+    try {
+        collection = raster.GetMappedImages(query, options.composeWhenComplete, MapCode::Default, 1,
+                                            kWaitColor, &counts);
+    } catch (const LumivexException& e) {
+        err << "lmxmaps render: " << ToUtf8(e.GetMessage()) << "\n";
+        return ExitCode::kUsage;
+    }
+
+    QImage image(pixels, QImage::Format_ARGB32_Premultiplied);
+    image.fill(kBackground);
+    CompositeMappedImagePtr composite;
+    if (!collection->images.empty()) {
+        composite = RefCntPtr<CompositeMappedImage>(
+            dynamic_cast<CompositeMappedImage*>(collection->images.front().GetInstance().get()));
+    }
+    int exitCode = ExitCode::kSuccess;
+    if (!composite) {
+        err << "lmxmaps render: the view lies outside the source's map\n";
+        exitCode = ExitCode::kPartialFailure;
+    } else {
+        composite->AddUse();
+        const int total = static_cast<int>(composite->GetTiles().size());
+        const auto deadline = std::chrono::steady_clock::now() +
+                              std::chrono::duration<double>(options.timeoutSeconds);
+        bool pending = true;
+        int updateCount = 0;
+        while (pending && std::chrono::steady_clock::now() < deadline) {
+            // Only raised by the call, never cleared.
+            pending = false;
+            composite->CheckUpdateState(pending, updateCount);
+            if (showProgress) {
+                DrawProgress(err, InspectTiles(*composite), total, counts);
+            }
+            if (pending) {
+                std::this_thread::sleep_for(kPollInterval);
+            }
+        }
+        if (showProgress) {
+            err << "\n";
+        }
+        if (const std::shared_ptr<QtImageObject> composed = composite->GetImageObject()) {
+            QPainter painter(&image);
+            QtImageObject::BitmapOptions drawOptions;
+            composed->Draw(painter, ToPixels(composite->GetBounds(), view, pixels), drawOptions);
+        }
+        const TileState state = InspectTiles(*composite);
+        if (pending || state.failed > 0 || state.missing > 0) {
+            ReportTileProblems(*composite, err);
+            exitCode = ExitCode::kPartialFailure;
+        }
+        composite->RemoveUse();
+    }
+    DrawAttribution(image, AttributionLine(*provider), options.dpr);
+    image.setDevicePixelRatio(options.dpr);
+    if (!image.save(QString::fromStdString(options.out), "PNG")) {
+        err << "lmxmaps render: cannot write '" << options.out << "'\n";
+        return ExitCode::kUsage;
+    }
+    out << "wrote " << options.out << " (" << pixels.width() << "x" << pixels.height() << ", "
+        << counts.Total() << " tiles: " << counts.fromMemory << " from memory, " << counts.fromDisk
+        << " from disk, " << counts.fresh << " requested, " << counts.missing << " missing)\n";
+    return exitCode;
+}
