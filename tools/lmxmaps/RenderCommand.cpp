@@ -65,7 +65,7 @@ void PrintRenderUsage(std::ostream& out) {
            "  --bbox        the view in degrees (default: the whole world)\n"
            "  --bbox-crs    the view in the source's map units (Web Mercator metres)\n"
            "  --size        pixels (default: 1024 wide, height from the view's shape)\n"
-           "  --dpr         pixel ratio: 2 doubles the PNG's pixels and asks for high-DPI tiles\n"
+           "  --dpr         pixel ratio: 2 doubles the PNG's pixels (tiles of the next level)\n"
            "  --offline     use only tiles in memory or in the disk cache\n"
            "  --compose-when-complete  draw the tiles only once all have arrived\n"
            "  --timeout     seconds to wait for tiles (default 120)\n"
@@ -410,6 +410,8 @@ int RunRenderCommand(const std::vector<std::string>& args, std::ostream& out, st
         options.height =
             std::clamp(static_cast<int>(std::lround(kDefaultWidth * shape)), 1, kMaxPixels);
     }
+    // A higher pixel ratio is simply more pixels: the scale level rises and the tiles of the
+    // finer level are drawn, which is sharp on any tile server.
     const QSize pixels(options.width * options.dpr, options.height * options.dpr);
 
     RefCntPtr<MapLayers> layers = raster.GetStoredLayers();
@@ -420,7 +422,7 @@ int RunRenderCommand(const std::vector<std::string>& args, std::ostream& out, st
                              DataValue::Real(view.minY), DataValue::Real(view.maxY));
     const auto query = MakeRefCnt<MapQuery>(
         layers, projector->GetName(), bbox, static_cast<unsigned int>(pixels.width()),
-        static_cast<unsigned int>(pixels.height()), TString(), TString(), options.dpr > 1, false);
+        static_cast<unsigned int>(pixels.height()), TString(), TString(), false, false);
 
     RasterMapProvider::TileCounts counts;
     RefCntPtr<MappedImageCollection> collection;
