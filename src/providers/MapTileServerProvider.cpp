@@ -326,7 +326,8 @@ MapTileServerProvider::FindLowerResolutionImage(const MapQuery& tile, const MapT
         const QImage pixels = found->GetImage();
         const QRectF part = PixelRect(ToBounds(tile.GetBBox()), ToBounds(ancestor->GetBounds()),
                                       QSizeF(pixels.size()));
-        return std::make_unique<QtImageObject>(pixels.copy(part.toAlignedRect()));
+        // Nearest, not outward: rounding noise must not add a row or column of the neighbour.
+        return std::make_unique<QtImageObject>(pixels.copy(part.toRect()));
     }
     return nullptr;
 }

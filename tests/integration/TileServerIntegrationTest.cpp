@@ -1,0 +1,274 @@
+// The tile server provider against the real loopback servers of the lmx_servers fixture: the
+// static lighttpd pyramid under its three caching policies and the MapServer server behind a
+// second lighttpd. Other processes may use the same servers at once, so each test counts only
+// requests that carry its own marker or ask for tiles no other test asks for.
+
+#include <QProcess>
+#include <QSet>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include <lmxmaps/MapTileServer.h>
+#include <lmxmaps/MappedImageCache.h>
+
+#include "imagery/ImageryTestSupport.h"
+#include "providers/QStringPrinter.h"
+#include "providers/TileGrid.h"
+#include "servers/TestServers.h"
+
+namespace {
+
+constexpr int kHelperTimeoutMs = 60000;
+const QString kHelperPath = QStringLiteral(LMX_TILE_VIEW_HELPER);
+
+QString Origin(int port) {
+    return QStringLiteral("http://127.0.0.1:%1").arg(port);
+}
+
+// A query parameter naming this test and process, so its requests can be told from others.
+QString Marker(const char* name) {
+    return QStringLiteral("lmx-it=%1-%2").arg(QLatin1String(name)).arg(getpid());
+}
+
+// Requests from line `from` on whose request line contains one of the texts.
+int CountRequestsWith(const std::string& accessLog, std::size_t from,
+                      const std::vector<std::string>& texts) {
+    // Waits until the log is still, so that every answered request is in it.
+    AccessLogSize(accessLog);
+    std::ifstream in(accessLog);
+    std::string line;
+    int count = 0;
+    for (std::size_t number = 0; std::getline(in, line); ++number) {
+        const bool matches = std::any_of(texts.begin(), texts.end(), [&](const std::string& text) {
+            return line.find(text) != std::string::npos;
+        });
+        count += number >= from && matches ? 1 : 0;
+    }
+    return count;
+}
+
+int CountRequestsWith(const std::string& accessLog, std::size_t from, const QString& marker) {
+    return CountRequestsWith(accessLog, from, std::vector<std::string>{marker.toStdString()});
+}
+
+struct Rendered {
+    RefCntPtr<MappedImageCollection> images;
+    CompositeMappedImage* composite = nullptr;
+    RasterMapProvider::TileCounts counts;
+};
+
+Rendered Render(RasterMapProvider& provider, const MapQueryPtr& view) {
+    Rendered rendered;
+    rendered.images = provider.GetMappedImages(view, false, MapCode::Default, 0,
+                                               ColorObject::Transparent(), &rendered.counts);
+    if (rendered.images->images.size() == 1) {
+        rendered.composite =
+            dynamic_cast<CompositeMappedImage*>(rendered.images->images[0].GetInstance().get());
+    }
+    int count = 0;
+    if (rendered.composite == nullptr) {
+        ADD_FAILURE() << "no composite image";
+    } else if (!PollUntilSettled(*rendered.composite, count)) {
+        ADD_FAILURE() << "the tiles did not arrive";
+    }
+    return rendered;
+}
+
+// Tiles whose fetch failed.
+int FailedTiles(const CompositeMappedImage& composite) {
+    int failed = 0;
+    for (const MappedImageInstancePtr& tile : composite.GetTiles()) {
+        WarningList errors;
+        bool hadErrors = false;
+        tile->GetErrors(errors, hadErrors);
+        failed += hadErrors ? 1 : 0;
+    }
+    return failed;
+}
+
+// Distinct colours in an area of the composite.
+int ColoursIn(const CompositeMappedImage& composite, const QRect& area) {
+    const QImage pixels = composite.GetImageObject()->GetImage();
+    QSet<QRgb> colours;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            colours.insert(pixels.pixel(x, y));
+        }
+    }
+    return colours.size();
+}
+
+struct HelperRun {
+    int exitCode = -1;
+    QString output;
+    QString errors;
+};
+
+// Renders a block of tiles in a new process with the given disk cache directory.
+HelperRun RenderInNewProcess(const QString& cacheDirectory, const QString& server,
+                             const QString& urlFormat, int level, int column, int row, int columns,
+                             int rows) {
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("LMX_ImageCacheDirectory"), cacheDirectory);
+    process.setProcessEnvironment(environment);
+    process.start(kHelperPath,
+                  {server, urlFormat, QString::number(level), QString::number(column),
+                   QString::number(row), QString::number(columns), QString::number(rows)});
+    HelperRun run;
+    if (!process.waitForFinished(kHelperTimeoutMs) ||
+        process.exitStatus() != QProcess::NormalExit) {
+        process.kill();
+        process.waitForFinished();
+        run.errors = QStringLiteral("the helper did not finish");
+        return run;
+    }
+    run.exitCode = process.exitCode();
+    run.output = QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed();
+    run.errors = QString::fromLocal8Bit(process.readAllStandardError());
+    return run;
+}
+
+class TileServerIntegrationTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (std::getenv("LMX_TEST_SERVERS_DIR") == nullptr) {
+            GTEST_SKIP() << "LMX_TEST_SERVERS_DIR is unset: run through ctest";
+        }
+        m_servers = TestServers::Get();
+        ASSERT_NE(m_servers, nullptr) << "no complete servers.env in LMX_TEST_SERVERS_DIR";
+        ASSERT_NE(TileGrid::PrivateDiskCache(), nullptr);
+        TileGrid::PrivateDiskCache()->Clear();
+        MappedImageCache::Singleton().Clear();
+        MapConnection::CloseAll();
+    }
+    void TearDown() override {
+        MappedImageCache::Singleton().Clear();
+        MapConnection::CloseAll();
+        HTTPRequestor::CloseIdleConnections();
+    }
+
+    AttributeMap StaticServer(const QString& urlFormat, AttributeMap more = {}) const {
+        more[QStringLiteral("class")] = QString::fromUtf16(MapTileServerProvider::valueClassAttr);
+        more[QStringLiteral("server")] = Origin(m_servers->staticPort);
+        more[QStringLiteral("port")] = QString();
+        more[QStringLiteral("url-format")] = urlFormat;
+        return more;
+    }
+
+    const TestServers* m_servers = nullptr;
+};
+
+} // namespace
+
+TEST_F(TileServerIntegrationTest, RealTilesComposeAndAnIdenticalViewSendsNothing) {
+    const QString marker = Marker("compose");
+    const std::size_t logStart = AccessLogSize(m_servers->staticAccessLog);
+    MapTileServerProvider provider(
+        StaticServer(QStringLiteral("/max-age/{Z}/{X}/{Y}.png?") + marker));
+
+    const Rendered first = Render(provider, TileGrid::TileView(3, 4, 2, 2, 2));
+    ASSERT_NE(first.composite, nullptr);
+    EXPECT_EQ(first.counts.fresh, 4);
+    EXPECT_EQ(FailedTiles(*first.composite), 0);
+    // Real imagery, not a wait colour or a blank: every tile has many colours.
+    for (const QPoint corner : {QPoint(0, 0), QPoint(256, 0), QPoint(0, 256), QPoint(256, 256)}) {
+        EXPECT_GT(ColoursIn(*first.composite, QRect(corner, QSize(256, 256))), 50) << corner.x();
+    }
+    EXPECT_EQ(CountRequestsWith(m_servers->staticAccessLog, logStart, marker), 4);
+
+    const Rendered second = Render(provider, TileGrid::TileView(3, 4, 2, 2, 2));
+    EXPECT_EQ(second.composite, first.composite);
+    EXPECT_EQ(second.counts.fromMemory, 4);
+    EXPECT_EQ(CountRequestsWith(m_servers->staticAccessLog, logStart, marker), 4);
+}
+
+TEST_F(TileServerIntegrationTest, MaxAgeTilesAreReadFromDiskByANewProcess) {
+    const QTemporaryDir cache;
+    ASSERT_TRUE(cache.isValid());
+    const QString marker = Marker("disk");
+    const QString urlFormat = QStringLiteral("/max-age/{Z}/{X}/{Y}.png?") + marker;
+    const std::size_t logStart = AccessLogSize(m_servers->staticAccessLog);
+
+    const HelperRun first =
+        RenderInNewProcess(cache.path(), Origin(m_servers->staticPort), urlFormat, 3, 2, 2, 2, 2);
+    ASSERT_EQ(first.exitCode, 0) << first.errors.toStdString();
+    EXPECT_EQ(first.output, QStringLiteral("new 4 disk 0 memory 0 missing 0"));
+    EXPECT_EQ(CountRequestsWith(m_servers->staticAccessLog, logStart, marker), 4);
+
+    const HelperRun second =
+        RenderInNewProcess(cache.path(), Origin(m_servers->staticPort), urlFormat, 3, 2, 2, 2, 2);
+    ASSERT_EQ(second.exitCode, 0) << second.errors.toStdString();
+    EXPECT_EQ(second.output, QStringLiteral("new 0 disk 4 memory 0 missing 0"));
+    EXPECT_EQ(CountRequestsWith(m_servers->staticAccessLog, logStart, marker), 4);
+}
+
+TEST_F(TileServerIntegrationTest, NoStoreTilesAreFetchedAgainByANewProcess) {
+    const QTemporaryDir cache;
+    ASSERT_TRUE(cache.isValid());
+    const QString marker = Marker("no-store");
+    const QString urlFormat = QStringLiteral("/no-store/{Z}/{X}/{Y}.png?") + marker;
+    const std::size_t logStart = AccessLogSize(m_servers->staticAccessLog);
+
+    for (int run = 1; run <= 2; ++run) {
+        SCOPED_TRACE(run);
+        const HelperRun view = RenderInNewProcess(cache.path(), Origin(m_servers->staticPort),
+                                                  urlFormat, 3, 6, 2, 2, 2);
+        ASSERT_EQ(view.exitCode, 0) << view.errors.toStdString();
+        EXPECT_EQ(view.output, QStringLiteral("new 4 disk 0 memory 0 missing 0"));
+        EXPECT_EQ(CountRequestsWith(m_servers->staticAccessLog, logStart, marker), 4 * run);
+    }
+}
+
+TEST_F(TileServerIntegrationTest, AdditionalServersShareTheRequests) {
+    // MapServer answers only the bare tile path, so these tiles are ones no other test asks for.
+    const std::vector<std::string> paths = {"/max-age/4/8/5.png ", "/max-age/4/9/5.png ",
+                                            "/max-age/4/8/6.png ", "/max-age/4/9/6.png "};
+    const std::size_t staticStart = AccessLogSize(m_servers->staticAccessLog);
+    const std::size_t mapServerStart = AccessLogSize(m_servers->mapServerAccessLog);
+    MapTileServerProvider provider(
+        StaticServer(QStringLiteral("/max-age/{Z}/{X}/{Y}.png"),
+                     {{QStringLiteral("addl-servers"), Origin(m_servers->mapServerPort)}}));
+
+    const Rendered view = Render(provider, TileGrid::TileView(4, 8, 5, 2, 2));
+    ASSERT_NE(view.composite, nullptr);
+    EXPECT_EQ(view.counts.fresh, 4);
+    EXPECT_EQ(FailedTiles(*view.composite), 0);
+    EXPECT_EQ(CountRequestsWith(m_servers->staticAccessLog, staticStart, paths), 2);
+    EXPECT_EQ(CountRequestsWith(m_servers->mapServerAccessLog, mapServerStart, paths), 2);
+    EXPECT_GT(ColoursIn(*view.composite, QRect(0, 0, 512, 512)), 50);
+}
+
+TEST_F(TileServerIntegrationTest, AnOfflineViewShowsCachedTilesAndCountsTheRestMissing) {
+    const QString marker = Marker("offline");
+    const QString urlFormat = QStringLiteral("/max-age/{Z}/{X}/{Y}.png?") + marker;
+    const std::size_t logStart = AccessLogSize(m_servers->staticAccessLog);
+    MapTileServerProvider online(StaticServer(urlFormat));
+    const Rendered fetched = Render(online, TileGrid::TileView(3, 4, 4, 2, 2));
+    ASSERT_EQ(fetched.counts.fresh, 4);
+
+    MapTileServerProvider offline(
+        StaticServer(urlFormat, {{QStringLiteral("offline"), QStringLiteral("1")}}));
+    const Rendered fromMemory = Render(offline, TileGrid::TileView(3, 4, 4, 4, 2));
+    ASSERT_NE(fromMemory.composite, nullptr);
+    EXPECT_EQ(fromMemory.counts.fromMemory, 4);
+    EXPECT_EQ(fromMemory.counts.missing, 4);
+    EXPECT_EQ(fromMemory.counts.fresh + fromMemory.counts.fromDisk, 0);
+    EXPECT_GT(ColoursIn(*fromMemory.composite, QRect(0, 0, 512, 512)), 50);
+
+    MappedImageCache::Singleton().Clear();
+    const Rendered fromDisk = Render(offline, TileGrid::TileView(3, 4, 4, 4, 2));
+    ASSERT_NE(fromDisk.composite, nullptr);
+    EXPECT_EQ(fromDisk.counts.fromDisk, 4);
+    EXPECT_EQ(fromDisk.counts.missing, 4);
+    EXPECT_EQ(fromDisk.counts.fresh + fromDisk.counts.fromMemory, 0);
+    EXPECT_GT(ColoursIn(*fromDisk.composite, QRect(0, 0, 512, 512)), 50);
+
+    EXPECT_EQ(CountRequestsWith(m_servers->staticAccessLog, logStart, marker), 4);
+}

@@ -1,0 +1,665 @@
+// The tile-server connection, requestor and provider hooks, and the blank and local tile
+// readers, tested one by one; the view pipeline as a whole is RasterMapImageAssemblyTest's.
+
+#include <QDir>
+#include <QFileInfo>
+#include <QImage>
+#include <QTemporaryDir>
+#include <QUrl>
+#include <gtest/gtest.h>
+#include <optional>
+
+#include <lmxmaps/LocalMapProviders.h>
+#include <lmxmaps/MapConnectionAttributes.h>
+#include <lmxmaps/MapTileServer.h>
+#include <lmxmaps/MappedImageCache.h>
+#include <lmxmaps/host/SqliteImageCache.h>
+#include <lmxmaps/host/TLog.h>
+
+#include "FixtureServer.h"
+#include "imagery/ImageryTestSupport.h"
+#include "providers/QStringPrinter.h"
+#include "providers/TileGrid.h"
+
+namespace {
+
+using TileGrid::TileQuery;
+
+const QString kTileServerClass = QString::fromUtf16(MapTileServerProvider::valueClassAttr);
+
+AttributeMap TileServerAttributes(const QString& server, const QString& urlFormat,
+                                  AttributeMap more = {}) {
+    more[QStringLiteral("class")] = kTileServerClass;
+    more[QStringLiteral("server")] = server;
+    more[QStringLiteral("port")] = QString();
+    if (!urlFormat.isEmpty()) {
+        more[QStringLiteral("url-format")] = urlFormat;
+    }
+    return more;
+}
+
+RefCntPtr<MapTileServerConnection> Connect(AttributeMap attributes) {
+    return MakeRefCnt<MapTileServerConnection>(std::move(attributes));
+}
+
+QString UrlOf(MapTileServerConnection& connection, const MapQueryPtr& tile) {
+    return connection.CreateMapRequestor(nullptr, tile)->GetResultUrl();
+}
+
+// A Cache-Control value as the fixture's cc parameter, escaped so that the template keeps it.
+QString CacheControlParam(const QString& value) {
+    return value.isEmpty()
+               ? QString()
+               : QStringLiteral("&cc=") +
+                     QString::fromLatin1(QUrl::toPercentEncoding(value, QByteArray(), "="));
+}
+
+QString SolidTemplate(int r, int g, int b, const QString& cacheControl) {
+    return QStringLiteral("/solid.png?r=%1&g=%2&b=%3").arg(r).arg(g).arg(b) +
+           CacheControlParam(cacheControl);
+}
+
+// The key a fetched tile is stored under on disk: the connection's attributes, the tile's
+// properties and its index.
+AttributeMap StoredTileKey(const AttributeMap& attributes, const MapQuery& tile) {
+    AttributeMap key = attributes;
+    for (const auto& [name, value] : tile.GetProperties()) {
+        key.try_emplace(name, value);
+    }
+    key[QString::fromUtf16(MapTileServerProvider::sIndexProperty)] =
+        MapTileServerProvider::ComputeTileIndex(tile).ToString();
+    return key;
+}
+
+// The disk cache's database as seen from a clock that runs ahead, for checking lifetimes.
+std::unique_ptr<SqliteImageCache> DiskCacheSeenFrom(std::chrono::seconds ahead) {
+    SqliteImageCache::Settings settings;
+    settings.databasePath = QDir(TileGrid::PrivateDiskCacheDirectory())
+                                .filePath(QLatin1String(SqliteImageCache::kDatabaseFileName));
+    settings.now = [ahead] {
+        return std::chrono::system_clock::now() + ahead;
+    };
+    auto cache = std::make_unique<SqliteImageCache>(std::move(settings));
+    cache->SetKeyFilter(MapDiskCache::FilterKey);
+    return cache;
+}
+
+RefCntPtr<MapLayers> Layers(std::initializer_list<const char*> names) {
+    auto layers = MakeRefCnt<MapLayers>();
+    for (const char* name : names) {
+        MapLayer layer;
+        layer.SetAttribute(MapLayer::attrName, QString::fromLatin1(name));
+        layer.SetEnabled(true);
+        layers->GetLayers().push_back(layer);
+    }
+    return layers;
+}
+
+// Records the lifetime the requestor caches a tile with.
+class LifetimeRecordingRequestor : public MapTileServerRequestor {
+public:
+    using MapTileServerRequestor::MapTileServerRequestor;
+
+    mutable std::optional<std::chrono::seconds> cachedFor;
+
+protected:
+    void CacheTile(std::chrono::seconds maxAge) const override {
+        cachedFor = maxAge;
+        MapTileServerRequestor::CacheTile(maxAge);
+    }
+};
+
+// A request whose owner is cancelled just after the whole (empty) body arrived.
+class CancelsOwnerAtBodyEnd : public BinaryHTTPRequestor {
+public:
+    CancelsOwnerAtBodyEnd(const QString& server, const QString& path, ComputeTask& owner)
+        : BinaryHTTPRequestor(server, 0, QStringLiteral("GET"), HTTPRequest::RequestInfo(path)),
+          m_owner(owner) {}
+
+protected:
+    void EndBody(bool complete) override {
+        BinaryHTTPRequestor::EndBody(complete);
+        m_owner.Cancel();
+    }
+
+private:
+    ComputeTask& m_owner;
+};
+
+class CancelledAfterResponseRequestor : public MapTileServerRequestor {
+public:
+    CancelledAfterResponseRequestor(RefCntPtr<MapTileServerConnection> connection,
+                                    const QString& server, const QString& path, MapQueryPtr query)
+        : MapTileServerRequestor(std::move(connection), server, 0, path, std::move(query)),
+          m_serverName(server), m_requestPath(path) {}
+
+protected:
+    RefCntPtr<BinaryHTTPRequestor> CreateRequest() const override {
+        return MakeRefCnt<CancelsOwnerAtBodyEnd>(
+            m_serverName, m_requestPath, const_cast<CancelledAfterResponseRequestor&>(*this));
+    }
+
+private:
+    QString m_serverName;
+    QString m_requestPath;
+};
+
+class TilingProbe : public MapTileServerProvider {
+public:
+    using MapTileServerProvider::ComputeTiles;
+    using MapTileServerProvider::MapTileServerProvider;
+};
+
+MapTileIndex IndexOf(const MapQueryPtr& tile) {
+    return MapTileServerProvider::ComputeTileIndex(*tile);
+}
+
+class MapTileServerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        TileGrid::PrivateDiskCache()->Clear();
+        MappedImageCache::Singleton().Clear();
+        m_server.Start();
+    }
+    void TearDown() override {
+        MappedImageCache::Singleton().Clear();
+        MapConnection::CloseAll();
+        HTTPRequestor::CloseIdleConnections();
+        m_server.Stop();
+    }
+
+    FixtureServer m_server;
+};
+
+} // namespace
+
+TEST(MapTileServerConnectionTest, ServersComeFromServerThenAddlServersAndTakeTurns) {
+    const QString a = QStringLiteral("127.0.0.1:10001");
+    const QString b = QStringLiteral("127.0.0.1:10002");
+    const QString s = QStringLiteral("127.0.0.1:10003");
+    const MapQueryPtr tile = TileQuery(1, 0, 0);
+    const auto hostOf = [&](MapTileServerConnection& connection) {
+        return QUrl(UrlOf(connection, tile)).port();
+    };
+
+    const auto onlyAdditional =
+        Connect(TileServerAttributes(QString(), QStringLiteral("/{Z}/{X}/{Y}.png"),
+                                     {{QStringLiteral("addl-servers"), a + u' ' + b}}));
+    EXPECT_EQ(onlyAdditional->GetServers(), (std::vector<TString>{a, b}));
+    // The first requestor goes to the second server.
+    EXPECT_EQ(hostOf(*onlyAdditional), 10002);
+    EXPECT_EQ(hostOf(*onlyAdditional), 10001);
+    EXPECT_EQ(hostOf(*onlyAdditional), 10002);
+
+    const auto both = Connect(TileServerAttributes(
+        s, QStringLiteral("/{Z}/{X}/{Y}.png"),
+        {{QStringLiteral("addl-servers"), QStringLiteral("  %1   %2 ").arg(a, b)}}));
+    EXPECT_EQ(both->GetServers(), (std::vector<TString>{s, a, b}));
+    EXPECT_EQ(hostOf(*both), 10001);
+    EXPECT_EQ(hostOf(*both), 10002);
+    EXPECT_EQ(hostOf(*both), 10003);
+
+    try {
+        Connect(TileServerAttributes(QString(), QStringLiteral("/{Z}/{X}/{Y}.png"),
+                                     {{QStringLiteral("addl-servers"), QStringLiteral("   ")}}));
+        FAIL() << "a connection without servers";
+    } catch (const MapProviderException& e) {
+        EXPECT_EQ(e.GetType(), MapProviderException::eServiceError);
+        EXPECT_EQ(e.GetErrorInfo().logSite,
+                  QStringLiteral("MapProviderException_AutoGen_0x1F991322"));
+    }
+}
+
+TEST(MapTileServerConnectionTest, TemplatesFillEveryPlaceholderAndKeepLiteralPercents) {
+    const QString server = QStringLiteral("127.0.0.1:10001");
+    const QString base = QStringLiteral("http://127.0.0.1:10001");
+    const MapQueryPtr tile = TileQuery(3, 4, 2);
+
+    // "%2" and "%1" would be format placeholders if the template's percents were not kept.
+    const auto sizes = Connect(TileServerAttributes(
+        server, QStringLiteral("/t/{Z}/{X}/{Y}.png?s={S}&p={P}&k={K}&q=50%25off&raw=%1"),
+        {{QStringLiteral("username"), QStringLiteral("key")}}));
+    EXPECT_EQ(UrlOf(*sizes, tile),
+              base + QStringLiteral("/t/3/4/2.png?s=256&p=256&k=key&q=50%25off&raw=%1"));
+    // Between whole levels the tile is drawn larger; the level has two significant digits.
+    EXPECT_EQ(UrlOf(*sizes, TileQuery(3.5, 4, 2, 362)),
+              base + QStringLiteral("/t/3.5/4/2.png?s=362&p=362&k=key&q=50%25off&raw=%1"));
+    EXPECT_EQ(UrlOf(*sizes, TileQuery(12, 4, 2)),
+              base + QStringLiteral("/t/12/4/2.png?s=256&p=256&k=key&q=50%25off&raw=%1"));
+    EXPECT_FALSE(sizes->SupportsHighDPI());
+
+    const auto byDefault =
+        Connect(TileServerAttributes(server, QString(),
+                                     {{QStringLiteral("url"), QStringLiteral("/base")},
+                                      {QStringLiteral("username"), QStringLiteral("key")}}));
+    EXPECT_EQ(UrlOf(*byDefault, TileQuery(3, 4, 2, 256, false, Layers({"roads", "labels"}))),
+              base + QStringLiteral("/base/roads/labels/3/4/2.png?apikey=key"));
+    EXPECT_EQ(UrlOf(*byDefault, tile), base + QStringLiteral("/base//3/4/2.png?apikey=key"));
+
+    const auto separated =
+        Connect(TileServerAttributes(server, QStringLiteral("/{L}/{Z}/{X}/{Y}.png"),
+                                     {{QStringLiteral("layer-separator"), QStringLiteral(",")}}));
+    EXPECT_EQ(UrlOf(*separated, TileQuery(3, 4, 2, 256, false, Layers({"roads", "labels"}))),
+              base + QStringLiteral("/roads,labels/3/4/2.png"));
+
+    const auto dense =
+        Connect(TileServerAttributes(server, QStringLiteral("/d/{Z}/{X}/{Y}{D}.png")));
+    EXPECT_TRUE(dense->SupportsHighDPI());
+    EXPECT_EQ(UrlOf(*dense, TileQuery(3, 4, 2, 256, true)),
+              base + QStringLiteral("/d/3/4/2@2x.png"));
+    EXPECT_EQ(UrlOf(*dense, tile), base + QStringLiteral("/d/3/4/2.png"));
+}
+
+TEST(MapTileServerConnectionTest, TheProviderSupportsHighDPIOnlyOnlineWithADensityTemplate) {
+    const QString server = QStringLiteral("127.0.0.1:10001");
+    const MapTileServerProvider dense(
+        TileServerAttributes(server, QStringLiteral("/hd/{Z}/{X}/{Y}{D}.png")));
+    EXPECT_TRUE(dense.SupportsHighDPI());
+    const MapTileServerProvider plain(TileServerAttributes(server, QStringLiteral("/hd/{Z}.png")));
+    EXPECT_FALSE(plain.SupportsHighDPI());
+    const MapTileServerProvider offline(
+        TileServerAttributes(server, QStringLiteral("/hd/{Z}/{X}/{Y}{D}.png"),
+                             {{QStringLiteral("offline"), QStringLiteral("1")}}));
+    EXPECT_FALSE(offline.SupportsHighDPI());
+    MapConnection::CloseAll();
+}
+
+TEST(MapTileIndexTest, IndicesCountFromTheNorthWestAndNameLevelColumnRowAndSize) {
+    const MapTileIndex index = IndexOf(TileQuery(3, 4, 2));
+    EXPECT_EQ(index.level, 3.0);
+    EXPECT_EQ(index.column, 4);
+    EXPECT_EQ(index.row, 2);
+    EXPECT_EQ(index.tileSize, 256);
+    EXPECT_EQ(index.ToString(), QStringLiteral("3/4/2/256"));
+
+    EXPECT_EQ(IndexOf(TileQuery(0, 0, 0)).ToString(), QStringLiteral("0/0/0/256"));
+    EXPECT_EQ(IndexOf(TileQuery(3.5, 7, 0, 362)).ToString(), QStringLiteral("3.5/7/0/362"));
+    EXPECT_EQ((MapTileIndex{3.123456789, 2, 1, 256}.ToString()), QStringLiteral("3.12346/1/2/256"));
+
+    // Edges that rounding put a hair off the grid still name the tile they belong to.
+    const double hair = TileGrid::Span(3) * 1e-6;
+    for (const double shift : {-hair, hair}) {
+        const DataValueRect exact = TileGrid::TileRect(3, 4, 2);
+        const auto nudged = MakeRefCnt<MapQuery>(
+            MakeRefCnt<MapLayers>(), QStringLiteral("EPSG:3857"),
+            TileGrid::Rect(exact.MinX().GetReal() + shift, exact.MaxX().GetReal() + shift,
+                           exact.MinY().GetReal() + shift, exact.MaxY().GetReal() + shift),
+            256, 256, QString(), QString(), false, false, MapScaleLevel{3.0, 256, 1.0});
+        EXPECT_EQ(IndexOf(nudged).column, 4) << shift;
+        EXPECT_EQ(IndexOf(nudged).row, 2) << shift;
+    }
+}
+
+TEST(MapTileServerTilingTest, LevelZeroIsOneWorldTile) {
+    TilingProbe provider(TileServerAttributes(QStringLiteral("127.0.0.1:10001"), QString()));
+    const DataValueRect world = provider.GetDefaultSpatialProjector()->GetWorldBounds();
+    const MapQueryPtr view = TileGrid::View(world, 256, 256);
+    const MapScaleLevel level = provider.ComputeScaleLevel(*view);
+    ASSERT_EQ(level.level, 0.0);
+
+    std::vector<MapQueryPtr> tiles;
+    const MapQueryPtr whole = provider.ComputeTiles(level, view, tiles);
+    ASSERT_EQ(tiles.size(), 1u);
+    EXPECT_EQ(tiles[0]->GetBBox(), world);
+    EXPECT_EQ(tiles[0]->GetWidth(), 256u);
+    EXPECT_EQ(tiles[0]->GetHeight(), 256u);
+    EXPECT_EQ(IndexOf(tiles[0]).ToString(), QStringLiteral("0/0/0/256"));
+    EXPECT_EQ(whole->GetBBox(), world);
+    EXPECT_EQ(whole->GetWidth(), 256u);
+}
+
+TEST(MapTileServerTilingTest, ViewsOnTileEdgesGetNoExtraColumnOrRow) {
+    TilingProbe provider(TileServerAttributes(QStringLiteral("127.0.0.1:10001"), QString()));
+    const MapScaleLevel level = provider.ComputeScaleLevel(*TileGrid::TileView(2, 0, 0));
+    ASSERT_EQ(level.level, 2.0);
+    // Tile edges as the tiling itself places them: whole multiples of one tile span.
+    const double t = level.tileSize / level.pixelsPerCRSUnit;
+
+    struct Case {
+        const char* name;
+        DataValueRect view;
+        std::size_t columns;
+        std::size_t rows;
+    };
+    const DataValueRect world = provider.GetDefaultSpatialProjector()->GetWorldBounds();
+    const Case cases[] = {
+        {"centre block", TileGrid::Rect(-2 * t, 2 * t, -t, t), 4, 2},
+        {"one tile", TileGrid::Rect(0, t, 0, t), 1, 1},
+        {"whole world", world, 4, 4},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto width = static_cast<unsigned int>(c.columns * 256);
+        const auto height = static_cast<unsigned int>(c.rows * 256);
+        std::vector<MapQueryPtr> tiles;
+        const MapQueryPtr whole =
+            provider.ComputeTiles(level, TileGrid::View(c.view, width, height), tiles);
+        EXPECT_EQ(tiles.size(), c.columns * c.rows);
+        EXPECT_EQ(whole->GetWidth(), width);
+        EXPECT_EQ(whole->GetHeight(), height);
+        EXPECT_NEAR(whole->GetBBox().MinX().GetReal(), c.view.MinX().GetReal(), 1e-6);
+        EXPECT_NEAR(whole->GetBBox().MaxX().GetReal(), c.view.MaxX().GetReal(), 1e-6);
+        EXPECT_NEAR(whole->GetBBox().MinY().GetReal(), c.view.MinY().GetReal(), 1e-6);
+        EXPECT_NEAR(whole->GetBBox().MaxY().GetReal(), c.view.MaxY().GetReal(), 1e-6);
+        for (const MapQueryPtr& tile : tiles) {
+            EXPECT_EQ(tile->GetWidth(), 256u);
+            EXPECT_EQ(tile->GetScaleLevel(), level);
+        }
+    }
+}
+
+TEST_F(MapTileServerTest, TheResultUrlIsKnownWithoutAnyRequest) {
+    const auto connection =
+        Connect(TileServerAttributes(m_server.BaseUrl(), QStringLiteral("/tiles/{Z}/{X}/{Y}.png")));
+    const MapRequestorPtr requestor = connection->CreateMapRequestor(nullptr, TileQuery(3, 4, 2));
+    EXPECT_EQ(requestor->GetResultUrl(), m_server.Url(QStringLiteral("/tiles/3/4/2.png")));
+    EXPECT_EQ(m_server.RequestCount(), 0u);
+
+    // The port comes from the server string when the "port" attribute is empty.
+    requestor->Execute();
+    ASSERT_TRUE(requestor->GetResult());
+    EXPECT_EQ(m_server.RequestCount(), 1u);
+    EXPECT_EQ(m_server.Requests()[0].target, "/tiles/3/4/2.png");
+    EXPECT_EQ(requestor->GetResultUrl(), m_server.Url(QStringLiteral("/tiles/3/4/2.png")));
+}
+
+TEST_F(MapTileServerTest, TilesLiveOnDiskForTheServersMaxAgeOnly) {
+    struct Case {
+        const char* cacheControl;
+        std::optional<std::chrono::seconds> lifetime;
+    };
+    const Case cases[] = {
+        {"no-cache", std::nullopt},
+        {"no-store", std::nullopt},
+        {"", std::nullopt},
+        {"max-age=0", std::nullopt},
+        {"public, MAX-AGE=600", std::chrono::seconds(600)},
+        {"private, max-age=86400", std::chrono::seconds(86400)},
+    };
+    constexpr std::chrono::seconds kMargin{60};
+    const MapQueryPtr tile = TileQuery(3, 4, 2);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.cacheControl);
+        TileGrid::PrivateDiskCache()->Clear();
+        const AttributeMap attributes = TileServerAttributes(
+            m_server.BaseUrl(), SolidTemplate(10, 120, 200, QString::fromLatin1(c.cacheControl)));
+        const auto connection = Connect(attributes);
+        const auto requestor = MakeRefCnt<LifetimeRecordingRequestor>(
+            connection, m_server.BaseUrl(), 0,
+            SolidTemplate(10, 120, 200, QString::fromLatin1(c.cacheControl)), tile);
+        requestor->Execute();
+        ASSERT_TRUE(requestor->GetResult());
+        EXPECT_EQ(requestor->cachedFor, c.lifetime);
+
+        const AttributeMap key = StoredTileKey(attributes, *tile);
+        if (!c.lifetime) {
+            EXPECT_EQ(DiskCacheSeenFrom(std::chrono::seconds(0))->GetEntryCount(), 0);
+            continue;
+        }
+        EXPECT_EQ(DiskCacheSeenFrom(std::chrono::seconds(0))->GetEntryCount(), 1);
+        EXPECT_TRUE(DiskCacheSeenFrom(*c.lifetime - kMargin)->Lookup(key));
+        EXPECT_FALSE(DiskCacheSeenFrom(*c.lifetime + kMargin)->Lookup(key));
+    }
+}
+
+TEST_F(MapTileServerTest, NearWhiteSolidTilesAreFlaggedAndNeverStored) {
+    struct Case {
+        int r, g, b;
+        bool flagged;
+    };
+    const Case cases[] = {
+        {232, 232, 232, true},  {255, 255, 255, true}, {231, 255, 255, false},
+        {255, 255, 231, false}, {10, 120, 200, false},
+    };
+    const MapQueryPtr tile = TileQuery(3, 4, 2);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.r << "," << c.g << "," << c.b);
+        TileGrid::PrivateDiskCache()->Clear();
+        const QString path = SolidTemplate(c.r, c.g, c.b, QStringLiteral("max-age=86400"));
+        const AttributeMap attributes = TileServerAttributes(m_server.BaseUrl(), path);
+        const auto connection = Connect(attributes);
+        const MapRequestorPtr requestor = connection->CreateMapRequestor(nullptr, tile);
+        const TLog::ScopedCapture log;
+        requestor->Execute();
+
+        EXPECT_EQ(requestor->IsError(), c.flagged);
+        // A flagged tile is still the image, not a failure.
+        const std::unique_ptr<QtImageObject> image = requestor->GetResult();
+        ASSERT_TRUE(image);
+        EXPECT_EQ(image->GetSolidColor(), ColorObject(c.r, c.g, c.b, 255));
+        EXPECT_EQ(DiskCacheSeenFrom(std::chrono::seconds(0))->GetEntryCount(), c.flagged ? 0 : 1);
+        const QString warning =
+            QStringLiteral("Solid color tile returned from '%1'.").arg(requestor->GetResultUrl());
+        bool warned = false;
+        for (const TLog::Record& record : log.Records()) {
+            warned = warned || record.message == warning;
+        }
+        EXPECT_EQ(warned, c.flagged);
+    }
+}
+
+TEST_F(MapTileServerTest, AnEmptyBodyFailsUnlessTheTaskWasCancelled) {
+    const auto connection =
+        Connect(TileServerAttributes(m_server.BaseUrl(), QStringLiteral("/empty")));
+
+    const MapRequestorPtr plain = connection->CreateMapRequestor(nullptr, TileQuery(3, 4, 2));
+    plain->Execute();
+    EXPECT_TRUE(plain->IsError());
+    try {
+        plain->GetResult();
+        FAIL() << "an empty body is no image";
+    } catch (const MapProviderException& e) {
+        EXPECT_EQ(e.GetType(), MapProviderException::eInvalidImage);
+    }
+
+    const auto cancelled = MakeRefCnt<CancelledAfterResponseRequestor>(
+        connection, m_server.BaseUrl(), QStringLiteral("/empty"), TileQuery(3, 4, 2));
+    cancelled->Execute();
+    EXPECT_EQ(m_server.RequestCount(), 2u);
+    EXPECT_TRUE(cancelled->WasCancelled());
+    EXPECT_FALSE(cancelled->IsError());
+    EXPECT_FALSE(cancelled->HasException());
+    EXPECT_FALSE(cancelled->GetResult());
+}
+
+TEST_F(MapTileServerTest, NewTilesTakeTheMatchingQuarterOfACachedAncestor) {
+    // The ancestor: 4 x 4 blocks of 64 pixels, each its own colour.
+    const auto block = [](int bx, int by) {
+        return qRgb(40 + 50 * bx, 40 + 50 * by, 90);
+    };
+    QImage ancestorPixels(256, 256, QImage::Format_RGB32);
+    for (int y = 0; y < 256; ++y) {
+        for (int x = 0; x < 256; ++x) {
+            ancestorPixels.setPixel(x, y, block(x / 64, y / 64));
+        }
+    }
+    const AttributeMap attributes =
+        TileServerAttributes(QStringLiteral("127.0.0.1:10001"), QStringLiteral("/{Z}/{X}/{Y}.png"),
+                             {{QStringLiteral("intermediate-levels"), QStringLiteral("1")},
+                              {QStringLiteral("offline"), QStringLiteral("1")}});
+    // Level 5, column 13, row 6: the top right quarter of 4/6/3 and block (1, 2) of 3/3/1.
+    const MapQueryPtr view = TileGrid::TileView(5, 13, 6);
+    const auto cacheAt = [&](int level, int column, int row, QImage pixels) {
+        AttributeMap key = attributes;
+        MapConnectionAttributes::FilterRequiredAttributes(key);
+        MapConnectionAttributes::FilterSecureAttributes(key);
+        key[QStringLiteral("LAYERS")] = view->GetProperties().at(QStringLiteral("LAYERS"));
+        key[QStringLiteral("INDEX")] =
+            QStringLiteral("%1/%2/%3/256").arg(level).arg(column).arg(row);
+        MappedImageInstancePtr instance = NewTile();
+        instance->SetImageObject(std::make_unique<QtImageObject>(std::move(pixels)));
+        instance->SetBounds(TileGrid::TileRect(level, column, row));
+        MappedImageCache::Singleton().Put(key, instance);
+    };
+    const ColorObject wait(1, 2, 3, 255);
+    const auto provisional =
+        [&](MapTileServerProvider& provider) -> std::shared_ptr<QtImageObject> {
+        // The view's composite and tile, not the cached ancestors (which carry no CRS).
+        MappedImageCache::Singleton().Clear({{QStringLiteral("CRS"), QStringLiteral("EPSG:3857")}});
+        RasterMapProvider::TileCounts counts;
+        const auto images =
+            provider.GetMappedImages(view, false, MapCode::Default, 0, wait, &counts);
+        EXPECT_EQ(counts.missing, 1);
+        const auto* composite =
+            dynamic_cast<CompositeMappedImage*>(images->images.at(0).GetInstance().get());
+        const auto tiles = composite->GetTiles();
+        EXPECT_EQ(tiles.size(), 1u);
+        return tiles.at(0)->GetImageObject();
+    };
+    MapTileServerProvider provider(attributes);
+
+    // Too far up: the search climbs two levels.
+    cacheAt(2, 1, 0, ancestorPixels);
+    EXPECT_FALSE(provisional(provider));
+
+    cacheAt(3, 3, 1, ancestorPixels);
+    std::shared_ptr<QtImageObject> image = provisional(provider);
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->GetSize(), QSize(64, 64));
+    EXPECT_EQ(image->GetSolidColor(), ColorObject::FromArgb(block(1, 2)));
+
+    // The nearer ancestor wins.
+    cacheAt(4, 6, 3, ancestorPixels);
+    image = provisional(provider);
+    ASSERT_TRUE(image);
+    ASSERT_EQ(image->GetSize(), QSize(128, 128));
+    const QImage quarter = image->GetImage();
+    EXPECT_EQ(quarter.pixel(0, 0), block(2, 0));
+    EXPECT_EQ(quarter.pixel(127, 0), block(3, 0));
+    EXPECT_EQ(quarter.pixel(0, 127), block(2, 1));
+    EXPECT_EQ(quarter.pixel(127, 127), block(3, 1));
+
+    // Blank and local tiles never start from cached imagery.
+    AttributeMap blank = attributes;
+    blank[QStringLiteral("class")] = QString::fromUtf16(BlankMapProvider::valueClassAttr);
+    BlankMapProvider blankProvider(blank);
+    EXPECT_FALSE(provisional(blankProvider));
+    AttributeMap local = attributes;
+    local[QStringLiteral("class")] = QString::fromUtf16(LocalMapProvider::valueClassAttr);
+    LocalMapProvider localProvider(local);
+    EXPECT_FALSE(provisional(localProvider));
+}
+
+TEST_F(MapTileServerTest, WithoutAncestorsNewTilesAreDrawnFromCachedChildren) {
+    const AttributeMap attributes =
+        TileServerAttributes(QStringLiteral("127.0.0.1:10001"), QStringLiteral("/{Z}/{X}/{Y}.png"),
+                             {{QStringLiteral("intermediate-levels"), QStringLiteral("1")},
+                              {QStringLiteral("offline"), QStringLiteral("1")}});
+    const MapQueryPtr view = TileGrid::TileView(5, 13, 6);
+    AttributeMap baseKey = attributes;
+    MapConnectionAttributes::FilterRequiredAttributes(baseKey);
+    baseKey[QStringLiteral("LAYERS")] = view->GetProperties().at(QStringLiteral("LAYERS"));
+    const QRgb colours[2][2] = {{qRgb(200, 0, 0), qRgb(0, 200, 0)}, {qRgb(0, 0, 200), 0}};
+    // Three of the four children at level 6; the south-east one is missing.
+    for (const auto& [dc, dr] : {std::pair{0, 0}, {1, 0}, {0, 1}}) {
+        AttributeMap key = baseKey;
+        key[QStringLiteral("INDEX")] = QStringLiteral("6/%1/%2/256").arg(26 + dc).arg(12 + dr);
+        QImage pixels(256, 256, QImage::Format_RGB32);
+        pixels.fill(colours[dr][dc]);
+        MappedImageInstancePtr child = NewTile();
+        child->SetImageObject(std::make_unique<QtImageObject>(pixels));
+        child->SetBounds(TileGrid::TileRect(6, 26 + dc, 12 + dr));
+        MappedImageCache::Singleton().Put(key, child);
+    }
+
+    MapTileServerProvider provider(attributes);
+    const ColorObject wait(1, 2, 3, 255);
+    const auto images = provider.GetMappedImages(view, false, MapCode::Default, 0, wait);
+    const auto* composite =
+        dynamic_cast<CompositeMappedImage*>(images->images.at(0).GetInstance().get());
+    ASSERT_NE(composite, nullptr);
+    const std::shared_ptr<QtImageObject> image = composite->GetTiles().at(0)->GetImageObject();
+    ASSERT_TRUE(image);
+    ASSERT_EQ(image->GetSize(), QSize(256, 256));
+    const QImage pixels = image->GetImage();
+    EXPECT_EQ(pixels.pixel(64, 64), colours[0][0]);
+    EXPECT_EQ(pixels.pixel(192, 64), colours[0][1]);
+    EXPECT_EQ(pixels.pixel(64, 192), colours[1][0]);
+    EXPECT_EQ(pixels.pixel(192, 192), wait.ToArgb());
+}
+
+class MapTileFileTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_tiles.isValid());
+        Options::Set(QStringLiteral("MapTilesDirectory"), m_tiles.path());
+    }
+    void TearDown() override { Options::Set(QStringLiteral("MapTilesDirectory"), std::nullopt); }
+
+    QString TilePath(const QString& relative) const {
+        return QDir::toNativeSeparators(QDir(m_tiles.path()).filePath(relative));
+    }
+    void WriteTile(const QString& relative, QRgb colour) const {
+        QImage image(256, 256, QImage::Format_RGB32);
+        image.fill(colour);
+        const QString path = QDir(m_tiles.path()).filePath(relative);
+        ASSERT_TRUE(QDir().mkpath(QFileInfo(path).path()));
+        ASSERT_TRUE(image.save(path, "PNG"));
+    }
+
+    QTemporaryDir m_tiles;
+};
+
+TEST_F(MapTileFileTest, LocalTilesAreReadFromTileSetLevelColumnRow) {
+    const MapQueryPtr tile = TileQuery(3, 4, 2);
+    EXPECT_EQ(LocalMapRequestor::RelativeTilePath(QStringLiteral("streets"), *tile),
+              QStringLiteral("streets/3/4/2.png"));
+    EXPECT_EQ(LocalMapRequestor::RelativeTilePath(QString(), *tile), QStringLiteral("3/4/2.png"));
+
+    const auto streets = MakeRefCnt<LocalMapConnection>(
+        AttributeMap{{QStringLiteral("class"), QStringLiteral("local")},
+                     {QStringLiteral("tileset"), QStringLiteral("streets")}});
+    WriteTile(QStringLiteral("streets/3/4/2.png"), qRgb(30, 60, 90));
+    const MapRequestorPtr found = streets->CreateMapRequestor(nullptr, tile);
+    EXPECT_EQ(found->GetResultUrl(), TilePath(QStringLiteral("streets/3/4/2.png")));
+    found->Execute();
+    const std::unique_ptr<QtImageObject> image = found->GetResult();
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->GetSolidColor(), ColorObject(30, 60, 90, 255));
+
+    const MapRequestorPtr missing = streets->CreateMapRequestor(nullptr, TileQuery(3, 5, 2));
+    missing->Execute();
+    try {
+        missing->GetResult();
+        FAIL() << "the tile file does not exist";
+    } catch (const MapProviderException& e) {
+        EXPECT_EQ(e.GetType(), MapProviderException::eLocalImageMissing);
+        EXPECT_TRUE(e.GetMessage().contains(TilePath(QStringLiteral("streets/3/5/2.png"))))
+            << e.GetMessage().toStdString();
+        EXPECT_EQ(e.GetErrorInfo().logSite,
+                  QStringLiteral("MapProviderException_AutoGen_0x30F9CA67"));
+    }
+
+    // Without a tile set the tiles lie straight in the map tiles directory.
+    const auto plain = MakeRefCnt<LocalMapConnection>(
+        AttributeMap{{QStringLiteral("class"), QStringLiteral("local")}});
+    EXPECT_EQ(plain->CreateMapRequestor(nullptr, tile)->GetResultUrl(),
+              TilePath(QStringLiteral("3/4/2.png")));
+}
+
+TEST_F(MapTileFileTest, EveryBlankTileIsTheOneBlankFile) {
+    const auto connection = MakeRefCnt<BlankMapConnection>(
+        AttributeMap{{QStringLiteral("class"), QStringLiteral("blank")}});
+    const QString blank = TilePath(QStringLiteral("Blank256x256.png"));
+    for (const MapQueryPtr& tile : {TileQuery(0, 0, 0), TileQuery(3, 4, 2), TileQuery(5, 31, 17),
+                                    TileQuery(3.5, 1, 1, 362)}) {
+        EXPECT_EQ(connection->CreateMapRequestor(nullptr, tile)->GetResultUrl(), blank);
+    }
+
+    const MapRequestorPtr before = connection->CreateMapRequestor(nullptr, TileQuery(3, 4, 2));
+    before->Execute();
+    try {
+        before->GetResult();
+        FAIL() << "there is no blank file yet";
+    } catch (const MapProviderException& e) {
+        EXPECT_EQ(e.GetType(), MapProviderException::eBlankImageMissing);
+        EXPECT_TRUE(e.GetMessage().contains(blank));
+    }
+
+    WriteTile(QStringLiteral("Blank256x256.png"), qRgb(224, 224, 224));
+    const MapRequestorPtr after = connection->CreateMapRequestor(nullptr, TileQuery(5, 31, 17));
+    after->Execute();
+    const std::unique_ptr<QtImageObject> image = after->GetResult();
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->GetSolidColor(), ColorObject(224, 224, 224, 255));
+}

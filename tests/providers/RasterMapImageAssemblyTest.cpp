@@ -1,0 +1,323 @@
+// The raster view pipeline (RasterMapProvider::GetMappedImages) against the loopback fixture:
+// composite reuse, memory and disk look-ups, offline views, tile logging and wrap-around.
+
+#include <QDir>
+#include <QFileInfo>
+#include <QImage>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <set>
+
+#include <lmxmaps/LocalMapProviders.h>
+#include <lmxmaps/MapTileServer.h>
+#include <lmxmaps/MappedImageCache.h>
+#include <lmxmaps/host/TLog.h>
+
+#include "FixtureServer.h"
+#include "imagery/ImageryTestSupport.h"
+#include "providers/QStringPrinter.h"
+#include "providers/TileGrid.h"
+
+namespace {
+
+using TileGrid::TileView;
+
+constexpr int kModel = 7;
+const ColorObject kWait(1, 2, 3, 255);
+
+// The fixture tile of a column and row: its colour names them.
+QRgb TileColour(int column, int row) {
+    return qRgb(10 * column, 10 * row, 77);
+}
+
+struct Rendered {
+    RefCntPtr<MappedImageCollection> images;
+    CompositeMappedImage* composite = nullptr;
+    RasterMapProvider::TileCounts counts;
+};
+
+int CountLines(const TLog::ScopedCapture& log, const QString& prefix) {
+    int count = 0;
+    for (const TLog::Record& record : log.Records()) {
+        count += record.message.startsWith(prefix) ? 1 : 0;
+    }
+    return count;
+}
+
+class RasterMapImageAssemblyTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        TileGrid::PrivateDiskCache()->Clear();
+        MappedImageCache::Singleton().Clear();
+        MapConnection::CloseAll();
+        m_server.Start();
+    }
+    void TearDown() override {
+        MappedImageCache::Singleton().Clear();
+        MapConnection::CloseAll();
+        HTTPRequestor::CloseIdleConnections();
+        m_server.Stop();
+        Options::Set(QStringLiteral("LogDetailTags"), std::nullopt);
+        TLog::ReloadOptions();
+    }
+
+    // Tiles that the fixture colours by column and row and lets live on disk for a day.
+    AttributeMap Attributes(bool offline = false) const {
+        AttributeMap attributes = {
+            {QStringLiteral("class"), QString::fromUtf16(MapTileServerProvider::valueClassAttr)},
+            {QStringLiteral("server"), m_server.BaseUrl()},
+            {QStringLiteral("port"), QString()},
+            {QStringLiteral("url-format"),
+             QStringLiteral("/solid.png?r={X}0&g={Y}0&b=77&cc=max-age%3D86400")}};
+        if (offline) {
+            attributes[QStringLiteral("offline")] = QStringLiteral("1");
+        }
+        return attributes;
+    }
+
+    static Rendered Render(RasterMapProvider& provider, const MapQueryPtr& view,
+                           bool settle = true) {
+        Rendered rendered;
+        rendered.images = provider.GetMappedImages(view, false, MapCode::Default, kModel, kWait,
+                                                   &rendered.counts);
+        if (rendered.images->images.size() != 1) {
+            ADD_FAILURE() << "no composite";
+            return rendered;
+        }
+        rendered.composite =
+            dynamic_cast<CompositeMappedImage*>(rendered.images->images[0].GetInstance().get());
+        if (rendered.composite == nullptr) {
+            ADD_FAILURE() << "the view's image is no composite";
+        } else if (int count = 0; settle && !PollUntilSettled(*rendered.composite, count)) {
+            ADD_FAILURE() << "the tiles did not arrive";
+        }
+        return rendered;
+    }
+
+    // Memory holds 3 tiles of level 3 (columns 3-5 of row 3) and only the disk 4 others
+    // (columns 2-3 of rows 1-2); together they are 7 of the 12 tiles of LargeView().
+    void CacheSomeTiles() {
+        MapTileServerProvider provider(Attributes());
+        Render(provider, TileView(3, 2, 1, 2, 2));
+        MappedImageCache::Singleton().Clear();
+        Render(provider, TileView(3, 3, 3, 3, 1));
+        ASSERT_EQ(m_server.RequestCount(), 7u);
+    }
+    static MapQueryPtr LargeView() { return TileView(3, 2, 1, 4, 3); }
+
+    // Every tile of a block shows at its place in the composite.
+    static void ExpectTilesAtTheirPlaces(const Rendered& rendered, int column, int row, int columns,
+                                         int rows) {
+        const QImage pixels = rendered.composite->GetImageObject()->GetImage();
+        ASSERT_EQ(pixels.size(), QSize(columns * 256, rows * 256));
+        for (int c = 0; c < columns; ++c) {
+            for (int r = 0; r < rows; ++r) {
+                EXPECT_EQ(pixels.pixel(c * 256 + 128, r * 256 + 128),
+                          TileColour(column + c, row + r))
+                    << "column " << column + c << " row " << row + r;
+            }
+        }
+    }
+
+    FixtureServer m_server;
+};
+
+} // namespace
+
+TEST_F(RasterMapImageAssemblyTest, AnIdenticalViewReusesTheCompositeWithoutRequests) {
+    MapTileServerProvider provider(Attributes());
+    const Rendered first = Render(provider, TileView(2, 1, 1, 2, 2));
+    EXPECT_EQ(first.counts.fresh, 4);
+    EXPECT_EQ(m_server.RequestCount(), 4u);
+    ExpectTilesAtTheirPlaces(first, 1, 1, 2, 2);
+
+    // An equal query, and another provider of the same source, find the same composite.
+    MapTileServerProvider other(Attributes());
+    for (RasterMapProvider* again :
+         {static_cast<RasterMapProvider*>(&provider), static_cast<RasterMapProvider*>(&other)}) {
+        const Rendered second = Render(*again, TileView(2, 1, 1, 2, 2));
+        EXPECT_EQ(second.composite, first.composite);
+        EXPECT_EQ(second.counts.fromMemory, 4);
+        EXPECT_EQ(second.counts.fresh + second.counts.fromDisk + second.counts.missing, 0);
+    }
+    EXPECT_EQ(m_server.RequestCount(), 4u);
+
+    // A view that misses the world vertically has no tiles and no image.
+    const double top = TileGrid::kHalfWorld;
+    const std::size_t cached = MappedImageCache::Singleton().GetSize();
+    const auto above = provider.GetMappedImages(
+        TileGrid::View(TileGrid::Rect(0, top / 4, top * 1.5, top * 1.75), 256, 256), false,
+        MapCode::Default, kModel, kWait);
+    EXPECT_TRUE(above->images.empty());
+    EXPECT_EQ(MappedImageCache::Singleton().GetSize(), cached);
+}
+
+TEST_F(RasterMapImageAssemblyTest, TheSummaryCountsTilesFromMemoryDiskAndNetwork) {
+    CacheSomeTiles();
+    MapTileServerProvider provider(Attributes());
+    const TLog::ScopedCapture log;
+    const Rendered view = Render(provider, LargeView());
+    EXPECT_EQ(view.counts.fresh, 5);
+    EXPECT_EQ(view.counts.fromDisk, 4);
+    EXPECT_EQ(view.counts.fromMemory, 3);
+    EXPECT_EQ(view.counts.missing, 0);
+    EXPECT_EQ(CountLines(log, QStringLiteral("OpenStreetMap: Begin lookup of12 tiles.")), 1);
+    EXPECT_EQ(CountLines(log, QStringLiteral("OpenStreetMap: 12 total tiles, 5 new 4 from disk 3 "
+                                             "from memory 0 missing")),
+              1);
+    EXPECT_EQ(m_server.RequestCount(), 12u);
+    ExpectTilesAtTheirPlaces(view, 2, 1, 4, 3);
+}
+
+TEST_F(RasterMapImageAssemblyTest, OfflineViewsUseCachedTilesAndCountTheRestMissing) {
+    CacheSomeTiles();
+    MapTileServerProvider offline(Attributes(true));
+    const TLog::ScopedCapture log;
+    const Rendered view = Render(offline, LargeView());
+    EXPECT_EQ(view.counts.fresh, 0);
+    EXPECT_EQ(view.counts.fromDisk, 4);
+    EXPECT_EQ(view.counts.fromMemory, 3);
+    EXPECT_EQ(view.counts.missing, 5);
+    EXPECT_EQ(CountLines(log, QStringLiteral("OpenStreetMap: 12 total tiles, 0 new 4 from disk 3 "
+                                             "from memory 5 missing")),
+              1);
+    EXPECT_EQ(m_server.RequestCount(), 7u);
+
+    const QImage pixels = view.composite->GetImageObject()->GetImage();
+    EXPECT_EQ(pixels.pixel(128, 128), TileColour(2, 1));
+    EXPECT_EQ(pixels.pixel(3 * 256 + 128, 2 * 256 + 128), TileColour(5, 3));
+}
+
+TEST_F(RasterMapImageAssemblyTest, PerTileLinesFollowTheDetailTags) {
+    MapTileServerProvider provider(Attributes());
+    Render(provider, TileView(3, 2, 1, 2, 2));
+    const QString perTile =
+        QStringLiteral("Found map tile in disk cache model %1 tile").arg(kModel);
+
+    struct Case {
+        const char* tags;
+        bool lines;
+        bool urls;
+    };
+    for (const Case& c : {Case{"", false, false}, Case{"30", true, false}, Case{"31", true, true},
+                          Case{"30,31", true, true}}) {
+        SCOPED_TRACE(c.tags);
+        Options::Set(QStringLiteral("LogDetailTags"), QString::fromLatin1(c.tags));
+        TLog::ReloadOptions();
+        // Forget the tiles in memory, so that each comes from disk again.
+        MappedImageCache::Singleton().Clear();
+        const TLog::ScopedCapture log;
+        const Rendered view = Render(provider, TileView(3, 2, 1, 2, 2));
+        ASSERT_EQ(view.counts.fromDisk, 4);
+
+        std::set<int> tiles;
+        int withUrl = 0;
+        for (const TLog::Record& record : log.Records()) {
+            if (!record.message.startsWith(perTile)) {
+                continue;
+            }
+            const QStringList words = record.message.mid(perTile.size()).split(u' ');
+            tiles.insert(words.value(1).toInt());
+            withUrl +=
+                record.message.contains(m_server.BaseUrl() + QStringLiteral("/solid.png")) ? 1 : 0;
+        }
+        EXPECT_EQ(CountLines(log, perTile), c.lines ? 4 : 0);
+        EXPECT_EQ(tiles, c.lines ? (std::set<int>{0, 1, 2, 3}) : std::set<int>());
+        EXPECT_EQ(withUrl, c.urls ? 4 : 0);
+    }
+    EXPECT_EQ(m_server.RequestCount(), 4u);
+}
+
+TEST_F(RasterMapImageAssemblyTest, WrappingViewsTakeTilesInsideTheWorldAndKeepTheirPlace) {
+    const double t = TileGrid::Span(2);
+    // Views stop a hair inside tile edges: a world width shifts them by a rounded amount.
+    const double e = t * 1e-6;
+    struct Case {
+        const char* name;
+        double minX, maxX;
+        std::vector<int> columns;
+    };
+    // Level 2: the world is x = -2t to 2t; column c of a world copy starts at (c - 2) t.
+    const Case cases[] = {
+        {"across the antimeridian", t + e, 3 * t - e, {3, 0}},
+        {"across the western edge", -3 * t + e, -t - e, {3, 0}},
+        {"one world east", 3 * t + e, 4 * t - e, {1}},
+        {"two worlds east", 8 * t + e, 9 * t - e, {2}},
+        {"one world west", -5 * t + e, -4 * t - e, {1}},
+    };
+    MapTileServerProvider provider(Attributes());
+    const double h = TileGrid::kHalfWorld;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        MappedImageCache::Singleton().Clear();
+        const auto width = static_cast<unsigned int>(256 * c.columns.size());
+        // Row 1.
+        const Rendered view =
+            Render(provider, TileGrid::View(TileGrid::Rect(c.minX, c.maxX, 0, t), width, 256));
+        ASSERT_NE(view.composite, nullptr);
+
+        std::multiset<int> columns;
+        for (const MappedImageInstancePtr& tile : view.composite->GetTiles()) {
+            const DataValueRect bounds = tile->GetBounds();
+            EXPECT_GE(bounds.MinX().GetReal(), -h - 1e-6);
+            EXPECT_LE(bounds.MaxX().GetReal(), h + 1e-6);
+            columns.insert(static_cast<int>(std::lround((bounds.MinX().GetReal() + h) / t)));
+        }
+        EXPECT_EQ(columns, std::multiset<int>(c.columns.begin(), c.columns.end()));
+
+        const DataValueRect bounds = view.composite->GetBounds();
+        EXPECT_NEAR(bounds.MinX().GetReal(), c.minX, 2 * e);
+        EXPECT_NEAR(bounds.MaxX().GetReal(), c.maxX, 2 * e);
+        const QImage pixels = view.composite->GetImageObject()->GetImage();
+        ASSERT_EQ(pixels.size(), QSize(static_cast<int>(width), 256));
+        for (std::size_t i = 0; i < c.columns.size(); ++i) {
+            EXPECT_EQ(pixels.pixel(static_cast<int>(i) * 256 + 128, 128),
+                      TileColour(c.columns[i], 1))
+                << "image column " << i;
+        }
+    }
+}
+
+TEST_F(RasterMapImageAssemblyTest, BlankAndLocalViewsReadTheirTileFiles) {
+    QTemporaryDir directory;
+    ASSERT_TRUE(directory.isValid());
+    Options::Set(QStringLiteral("MapTilesDirectory"), directory.path());
+    const auto write = [&](const QString& relative, QRgb colour) {
+        QImage image(256, 256, QImage::Format_RGB32);
+        image.fill(colour);
+        const QString path = QDir(directory.path()).filePath(relative);
+        ASSERT_TRUE(QDir().mkpath(QFileInfo(path).path()));
+        ASSERT_TRUE(image.save(path, "PNG"));
+    };
+    write(QStringLiteral("Blank256x256.png"), qRgb(224, 224, 224));
+    // The view's map code picks the tile set; level 1, the south-east tile is missing.
+    for (const auto& [column, row] : {std::pair{0, 0}, {1, 0}, {0, 1}}) {
+        write(QStringLiteral("default/normal/1/%1/%2.png").arg(column).arg(row),
+              TileColour(column, row));
+    }
+    const DataValueRect world = TileGrid::TileRect(0, 0, 0);
+
+    BlankMapProvider blank(AttributeMap{{QStringLiteral("class"), QStringLiteral("blank")}});
+    const Rendered blankView = Render(blank, TileGrid::View(world, 512, 512));
+    EXPECT_EQ(blankView.counts.fresh, 4);
+    EXPECT_EQ(blankView.composite->GetImageObject()->GetSolidColor(),
+              ColorObject(224, 224, 224, 255));
+
+    LocalMapProvider local(AttributeMap{{QStringLiteral("class"), QStringLiteral("local")}});
+    const Rendered localView = Render(local, TileGrid::View(world, 512, 512));
+    EXPECT_EQ(localView.counts.fresh, 4);
+    const QImage pixels = localView.composite->GetImageObject()->GetImage();
+    EXPECT_EQ(pixels.pixel(128, 128), TileColour(0, 0));
+    EXPECT_EQ(pixels.pixel(384, 128), TileColour(1, 0));
+    EXPECT_EQ(pixels.pixel(128, 384), TileColour(0, 1));
+    int failed = 0;
+    for (const MappedImageInstancePtr& tile : localView.composite->GetTiles()) {
+        WarningList errors;
+        bool hadErrors = false;
+        tile->GetErrors(errors, hadErrors);
+        failed += hadErrors ? 1 : 0;
+    }
+    EXPECT_EQ(failed, 1);
+    EXPECT_EQ(m_server.RequestCount(), 0u);
+    Options::Set(QStringLiteral("MapTilesDirectory"), std::nullopt);
+}
