@@ -35,6 +35,12 @@ const std::vector<Definition> kDefinitions = {
      "in the per-user cache directory, where scripts/setup builds the default world map."},
     {"imageobject.preferred.cache.size", "2",
      "Scaled copies an image keeps for the sizes it was last drawn at."},
+    {"ConnectionIpBlacklist", "169.254.0.0/16, fe80::/10",
+     "Addresses and CIDR ranges map connections never reach (comma-, semicolon- or "
+     "blank-separated); the default is link-local, which holds cloud metadata services."},
+    {"MapConnectionIpAllowList", "",
+     "Addresses and CIDR ranges map connections may reach even when ConnectionIpBlacklist "
+     "lists them."},
 };
 
 struct Overrides {
