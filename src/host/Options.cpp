@@ -33,6 +33,10 @@ const std::vector<Definition> kDefinitions = {
     {"MapTilesDirectory", "auto",
      "Directory of local map tiles (the blank tile and the local tile sets); auto is maptiles "
      "in the per-user cache directory, where scripts/setup builds the default world map."},
+    {"color.white.background", "#FFFFFF",
+     "The white of a map background: a WMS tile of only this colour counts as failed."},
+    {"color.black.background", "#000000",
+     "The black of a map background: a WMS tile of only this colour counts as failed."},
     {"imageobject.preferred.cache.size", "2",
      "Scaled copies an image keeps for the sizes it was last drawn at."},
     {"ConnectionIpBlacklist", "169.254.0.0/16, fe80::/10",

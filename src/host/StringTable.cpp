@@ -36,6 +36,16 @@ const std::unordered_map<StringId, const char16_t*>& Table() {
         {0x4C4D5502u,
          u"The map source \u201c%1\u201d uses a kind of map that this application does not "
          u"support. Choose another map source or update the application."},
+        {0x4C4D5701u, u"The WMS server speaks version %1, which is not supported; versions "
+                      u"1.0.0, 1.1.0 and 1.1.1 are."},
+        {0x4C4D5702u, u"The WMS server did not answer with a capabilities document."},
+        {0x4C4D5703u, u"The WMS server offers no supported image format (PNG, JPEG or GIF)."},
+        {0x4C4D5704u, u"The WMS server offers no layer that can be drawn."},
+        {0x4C4D5705u, u"The WMS server offers no layer in a supported projection."},
+        {0x4C4D5706u, u"The WMS server answered with HTTP status %1: %2"},
+        {0x4C4D5707u, u"Could not connect to the WMS server."},
+        {0x4C4D5708u, u"The WMS server returned an empty reply or one that is not an image."},
+        {3056974465u, u"The WMS server returned a tile of one blank colour."},
     };
     return table;
 }
