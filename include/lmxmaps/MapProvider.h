@@ -12,6 +12,7 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <unordered_map>
 #include <vector>
@@ -181,6 +182,8 @@ private:
     MapAttribution m_attribution2;
     std::set<TString> m_supportedLanguages;
     std::vector<MapArea> m_areas;
+    // Its own lock: making a projector may connect, which reads and writes the attributes.
+    mutable std::mutex m_defaultProjectorMutex;
     mutable SpatialProjectorPtr m_defaultProjector;
     bool m_canReplaceWithSecureConnection = false;
 };

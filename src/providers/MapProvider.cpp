@@ -220,7 +220,7 @@ bool MapProvider::CanReplaceWithSecureConnection() {
 }
 
 SpatialProjectorPtr MapProvider::GetDefaultSpatialProjector() const {
-    TWriteGuard guard(m_attributeLock);
+    std::lock_guard guard(m_defaultProjectorMutex);
     if (!m_defaultProjector) {
         m_defaultProjector = CreateSpatialProjector(FieldName(), FieldName());
     }
