@@ -3,12 +3,13 @@
 #include <lmxmaps/LocalMapProviders.h>
 #include <lmxmaps/MapConnectionAttributes.h>
 #include <lmxmaps/ValidatingConnector.h>
+#include <lmxmaps/Wms.h>
 
 namespace BuiltInMapClasses {
 
 namespace {
 
-template <class Provider, class Connection>
+template <class Provider, class Connection, class ConnectHooks>
 void RegisterClass(const char16_t* className) {
     const TString name = TStr(className);
     MapProvider::Register(name, [](const AttributeMap& attributes) {
@@ -21,22 +22,26 @@ void RegisterClass(const char16_t* className) {
                                                              &Connection::FilterRequiredAttributes);
     MapConnectionAttributes::RegisterSecureAttributeFilter(name,
                                                            &Connection::FilterSecureAttributes);
-    // Tile sources need nothing checked when a stored document opens them again.
-    ValidatingConnector::sMapSourceValidators.Register(
-        name, [](const MapNamespace& mapNamespace, AttributeMap& attributes,
-                 std::shared_ptr<MapSource> source, IAuthenticator*) {
-            return ConnectMapTileServerDummy::ValidateConnectionImpl(mapNamespace, attributes,
-                                                                     std::move(source));
-        });
+    ValidatingConnector::sMapSourceValidators.Register(name, [](const MapNamespace& mapNamespace,
+                                                                AttributeMap& attributes,
+                                                                std::shared_ptr<MapSource> source,
+                                                                IAuthenticator*) {
+        return ConnectHooks::ValidateConnectionImpl(mapNamespace, attributes, std::move(source));
+    });
 }
 
 } // namespace
 
 void Register() {
-    RegisterClass<MapTileServerProvider, MapTileServerConnection>(
+    // Tile sources need nothing checked when a stored document opens them again; a WMS
+    // source is connected, so that a server that went away is noticed.
+    RegisterClass<MapTileServerProvider, MapTileServerConnection, ConnectMapTileServerDummy>(
         MapTileServerProvider::valueClassAttr);
-    RegisterClass<BlankMapProvider, BlankMapConnection>(BlankMapProvider::valueClassAttr);
-    RegisterClass<LocalMapProvider, LocalMapConnection>(LocalMapProvider::valueClassAttr);
+    RegisterClass<BlankMapProvider, BlankMapConnection, ConnectMapTileServerDummy>(
+        BlankMapProvider::valueClassAttr);
+    RegisterClass<LocalMapProvider, LocalMapConnection, ConnectMapTileServerDummy>(
+        LocalMapProvider::valueClassAttr);
+    RegisterClass<WmsProvider, WmsConnection, ConnectWmsDummy>(WmsProvider::valueClassAttr);
 }
 
 } // namespace BuiltInMapClasses
