@@ -4,6 +4,7 @@
 #include "fixture/FixtureServer.h"
 
 #include <QImage>
+#include <QXmlStreamReader>
 #include <chrono>
 #include <gtest/gtest.h>
 #include <httplib.h>
@@ -41,6 +42,44 @@ QByteArray Gunzip(const std::string& compressed) {
 QImage Decode(const std::string& bytes) {
     return QImage::fromData(reinterpret_cast<const uchar*>(bytes.data()),
                             static_cast<int>(bytes.size()));
+}
+
+struct WmsDocument {
+    bool wellFormed = false;
+    QString root;
+    QString version;
+    // The first address under GetMap (1.0.0: Map), from xlink:href or onlineResource.
+    QString getMapUrl;
+};
+
+WmsDocument ReadWms(const std::string& xml) {
+    WmsDocument document;
+    QXmlStreamReader reader(QByteArray::fromStdString(xml));
+    bool inGetMap = false;
+    while (!reader.atEnd()) {
+        reader.readNext();
+        const bool isGetMap =
+            reader.name() == QLatin1String("GetMap") || reader.name() == QLatin1String("Map");
+        if (reader.isStartElement()) {
+            const QXmlStreamAttributes attributes = reader.attributes();
+            if (document.root.isEmpty()) {
+                document.root = reader.name().toString();
+                document.version = attributes.value(QLatin1String("version")).toString();
+            }
+            inGetMap = inGetMap || isGetMap;
+            if (inGetMap && document.getMapUrl.isEmpty()) {
+                document.getMapUrl =
+                    attributes
+                        .value(QLatin1String("http://www.w3.org/1999/xlink"), QLatin1String("href"))
+                        .toString() +
+                    attributes.value(QLatin1String("onlineResource")).toString();
+            }
+        } else if (reader.isEndElement() && isGetMap) {
+            inGetMap = false;
+        }
+    }
+    document.wellFormed = !reader.hasError();
+    return document;
 }
 
 class FixtureServerTest : public ::testing::Test {
@@ -148,4 +187,60 @@ TEST_F(FixtureServerTest, StopEndsASlowBodyInProgress) {
     m_server.Stop();
     client.join();
     EXPECT_LT(std::chrono::steady_clock::now() - start, kStopBound);
+}
+
+TEST_F(FixtureServerTest, WmsCapabilitiesCasesAnswerAsDocumented) {
+    httplib::Client client = MakeClient();
+    const std::string base = m_server.BaseUrl().toStdString();
+    const auto v130 = client.Get("/wms/caps?case=v130&SERVICE=WMS&REQUEST=GetCapabilities");
+    ASSERT_TRUE(v130);
+    EXPECT_EQ(v130->status, 200);
+    EXPECT_EQ(v130->get_header_value("Content-Type"), "application/vnd.ogc.wms_xml");
+    const WmsDocument v130Document = ReadWms(v130->body);
+    EXPECT_TRUE(v130Document.wellFormed);
+    EXPECT_EQ(v130Document.root, QStringLiteral("WMT_MS_Capabilities"));
+    EXPECT_EQ(v130Document.version, QStringLiteral("1.3.0"));
+    EXPECT_EQ(v130Document.getMapUrl.toStdString(), base + "/wms/getmap?");
+
+    const WmsDocument v110 = ReadWms(client.Get("/wms/caps?case=v110&getmap=white")->body);
+    EXPECT_EQ(v110.version, QStringLiteral("1.1.0"));
+    EXPECT_EQ(v110.getMapUrl.toStdString(), base + "/wms/getmap/white?");
+    const WmsDocument v100 = ReadWms(client.Get("/wms/caps?case=v100")->body);
+    EXPECT_EQ(v100.version, QStringLiteral("1.0.0"));
+    EXPECT_EQ(v100.getMapUrl.toStdString(), base + "/wms/getmap");
+
+    EXPECT_FALSE(ReadWms(client.Get("/wms/caps?case=truncated")->body).wellFormed);
+    const auto exception = client.Get("/wms/caps?case=exception");
+    ASSERT_TRUE(exception);
+    EXPECT_EQ(exception->get_header_value("Content-Type"), "application/vnd.ogc.se_xml");
+    EXPECT_EQ(ReadWms(exception->body).root, QStringLiteral("ServiceExceptionReport"));
+    EXPECT_NE(exception->body.find(FixtureServer::kWmsCapsExceptionText), std::string::npos);
+    EXPECT_GT(exception->body.size(), 3000u);
+    EXPECT_EQ(client.Get("/wms/caps?case=nonesuch")->status, 404);
+}
+
+TEST_F(FixtureServerTest, WmsGetMapCasesAnswerAsDocumented) {
+    httplib::Client client = MakeClient();
+    const QImage gradient = Decode(client.Get("/wms/getmap?WIDTH=600&height=300")->body);
+    ASSERT_EQ(gradient.size(), QSize(600, 300));
+    EXPECT_EQ(gradient.pixel(0, 0), qRgb(0, 0, 0));
+    EXPECT_EQ(gradient.pixel(513, 7), qRgb(1, 7, 32));
+    EXPECT_EQ(gradient.pixel(599, 299), FixtureServer::GetMapPixel(599, 299));
+
+    const QImage transparent =
+        Decode(client.Get("/wms/getmap/transparent?WIDTH=64&HEIGHT=32")->body);
+    ASSERT_EQ(transparent.size(), QSize(64, 32));
+    EXPECT_EQ(qAlpha(transparent.pixel(0, 0)), 0);
+    EXPECT_EQ(qAlpha(transparent.pixel(63, 31)), 0);
+    const QImage red = Decode(client.Get("/wms/getmap?case=solid-red")->body);
+    ASSERT_EQ(red.size(), QSize(FixtureServer::kTileSize, FixtureServer::kTileSize));
+    EXPECT_EQ(red.pixel(100, 200), qRgb(255, 0, 0));
+
+    const auto exception = client.Get("/wms/getmap/exception?LAYERS=nonesuch");
+    ASSERT_TRUE(exception);
+    EXPECT_EQ(exception->status, 200);
+    EXPECT_EQ(exception->get_header_value("Content-Type"), "application/vnd.ogc.se_xml");
+    EXPECT_NE(exception->body.find(FixtureServer::kWmsGetMapExceptionText), std::string::npos);
+    EXPECT_NE(client.Get("/wms/getmap?WIDTH=0")->body.find("InvalidDimensionValue"),
+              std::string::npos);
 }
