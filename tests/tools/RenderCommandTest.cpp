@@ -3,11 +3,11 @@
 
 #include <QDir>
 #include <QImage>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include "FixtureServer.h"
+#include "ToolProcess.h"
 
 namespace {
 
@@ -17,12 +17,6 @@ const QColor kNorthEast(30, 200, 30);
 const QColor kSouthWest(30, 30, 200);
 const QColor kSouthEast(200, 200, 30);
 const QColor kLevelZero(90, 90, 90);
-
-struct RunResult {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
 
 class RenderCommandTest : public ::testing::Test {
 protected:
@@ -46,25 +40,15 @@ protected:
         ASSERT_TRUE(tile.save(path, "PNG"));
     }
 
-    RunResult Render(const QStringList& arguments) const {
-        QProcess tool;
+    ToolRun Render(const QStringList& arguments) const {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("LMX_MapTilesDirectory"),
                            m_dir.filePath(QStringLiteral("maptiles")));
         environment.insert(QStringLiteral("LMX_ImageCacheDirectory"),
                            m_dir.filePath(QStringLiteral("cache")));
-        tool.setProcessEnvironment(environment);
-        tool.start(QStringLiteral(LMX_TOOL_PATH), QStringList{QStringLiteral("render")}
-                                                      << arguments << QStringLiteral("--out")
-                                                      << Output());
-        RunResult result;
-        if (!tool.waitForFinished(60000) || tool.exitStatus() != QProcess::NormalExit) {
-            return result;
-        }
-        result.exitCode = tool.exitCode();
-        result.out = QString::fromUtf8(tool.readAllStandardOutput());
-        result.err = QString::fromUtf8(tool.readAllStandardError());
-        return result;
+        return RunTool(QStringList{QStringLiteral("render")} << arguments << QStringLiteral("--out")
+                                                             << Output(),
+                       environment);
     }
 
     QTemporaryDir m_dir;
@@ -75,8 +59,8 @@ QString WorldBox() {
 }
 
 TEST_F(RenderCommandTest, TilesLandWhereTheirBoundsSayAtExactlyTheRequestedSize) {
-    const RunResult run = Render({QStringLiteral("--bbox-crs"), WorldBox(),
-                                  QStringLiteral("--size"), QStringLiteral("512x512")});
+    const ToolRun run = Render({QStringLiteral("--bbox-crs"), WorldBox(), QStringLiteral("--size"),
+                                QStringLiteral("512x512")});
     ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
     const QImage image(Output());
     ASSERT_EQ(image.size(), QSize(512, 512));
@@ -89,7 +73,7 @@ TEST_F(RenderCommandTest, TilesLandWhereTheirBoundsSayAtExactlyTheRequestedSize)
     EXPECT_TRUE(run.out.contains(QStringLiteral("4 tiles"))) << run.out.toStdString();
 
     // Twice the pixel ratio doubles the pixels of the same view.
-    const RunResult sharp =
+    const ToolRun sharp =
         Render({QStringLiteral("--bbox-crs"), WorldBox(), QStringLiteral("--size"),
                 QStringLiteral("256x256"), QStringLiteral("--dpr"), QStringLiteral("2")});
     ASSERT_EQ(sharp.exitCode, 0) << sharp.err.toStdString();
@@ -100,9 +84,9 @@ TEST_F(RenderCommandTest, TilesLandWhereTheirBoundsSayAtExactlyTheRequestedSize)
 
 TEST_F(RenderCommandTest, AViewSmallerThanItsTilesShowsOnlyItsOwnPart) {
     // The north-east quarter of the world, 256 pixels wide: one level-1 tile fills it.
-    const RunResult run = Render({QStringLiteral("--bbox-crs"),
-                                  QStringLiteral("0,0,%1,%1").arg(kWorldEdge, 0, 'f', 6),
-                                  QStringLiteral("--size"), QStringLiteral("256x256")});
+    const ToolRun run = Render({QStringLiteral("--bbox-crs"),
+                                QStringLiteral("0,0,%1,%1").arg(kWorldEdge, 0, 'f', 6),
+                                QStringLiteral("--size"), QStringLiteral("256x256")});
     ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
     const QImage image(Output());
     ASSERT_EQ(image.size(), QSize(256, 256));
@@ -110,8 +94,8 @@ TEST_F(RenderCommandTest, AViewSmallerThanItsTilesShowsOnlyItsOwnPart) {
     EXPECT_EQ(image.pixelColor(128, 128), kNorthEast);
 
     // A view straddling the antimeridian shows the east edge of the world west of the line.
-    const RunResult across = Render({QStringLiteral("--bbox"), QStringLiteral("90,1,270,80"),
-                                     QStringLiteral("--size"), QStringLiteral("256x128")});
+    const ToolRun across = Render({QStringLiteral("--bbox"), QStringLiteral("90,1,270,80"),
+                                   QStringLiteral("--size"), QStringLiteral("256x128")});
     ASSERT_EQ(across.exitCode, 0) << across.err.toStdString();
     const QImage wrapped(Output());
     EXPECT_EQ(wrapped.pixelColor(50, 64), kNorthEast);
@@ -120,8 +104,8 @@ TEST_F(RenderCommandTest, AViewSmallerThanItsTilesShowsOnlyItsOwnPart) {
 
 TEST_F(RenderCommandTest, MissingAndUnfetchableTilesStillWriteTheImageAndExitOne) {
     ASSERT_TRUE(QFile::remove(QDir(TileSet()).filePath(QStringLiteral("1/1/1.png"))));
-    const RunResult run = Render({QStringLiteral("--bbox-crs"), WorldBox(),
-                                  QStringLiteral("--size"), QStringLiteral("512x512")});
+    const ToolRun run = Render({QStringLiteral("--bbox-crs"), WorldBox(), QStringLiteral("--size"),
+                                QStringLiteral("512x512")});
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_TRUE(run.err.contains(QStringLiteral("1.png"))) << run.err.toStdString();
     const QImage image(Output());
@@ -129,7 +113,7 @@ TEST_F(RenderCommandTest, MissingAndUnfetchableTilesStillWriteTheImageAndExitOne
     EXPECT_EQ(image.pixelColor(100, 100), kNorthWest);
 
     // Offline, local tiles are never cached, so every tile is missing.
-    const RunResult offline =
+    const ToolRun offline =
         Render({QStringLiteral("--bbox-crs"), WorldBox(), QStringLiteral("--size"),
                 QStringLiteral("512x512"), QStringLiteral("--offline")});
     EXPECT_EQ(offline.exitCode, 1);
@@ -150,10 +134,14 @@ TEST_F(RenderCommandTest, BadArgumentsAndUnusableSourcesExitTwoNamingTheProblem)
           QStringLiteral("0,0,1,1")},
          "not both"},
         {{QStringLiteral("--colour")}, "unknown argument"},
+        {{QStringLiteral("--layers"), QStringLiteral("land,,countries")}, "--layers"},
+        // The default world map has no layers to choose from.
+        {{QStringLiteral("--layers"), QStringLiteral("rivers")},
+         "has no layer 'rivers'; available layers: none"},
         {{QStringLiteral("--source"), QStringLiteral("/no/such/source.json")}, "cannot open"},
     };
     for (const auto& c : cases) {
-        const RunResult run = Render(c.arguments);
+        const ToolRun run = Render(c.arguments);
         EXPECT_EQ(run.exitCode, 2) << c.expected;
         EXPECT_TRUE(run.err.contains(QLatin1String(c.expected))) << run.err.toStdString();
     }
@@ -175,14 +163,14 @@ TEST_F(RenderCommandTest, BadArgumentsAndUnusableSourcesExitTwoNamingTheProblem)
         ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         file.write(source.json);
         file.close();
-        const RunResult run = Render({QStringLiteral("--source"), path});
+        const ToolRun run = Render({QStringLiteral("--source"), path});
         EXPECT_EQ(run.exitCode, 2) << source.json;
         EXPECT_TRUE(run.err.contains(QLatin1String(source.expected))) << run.err.toStdString();
     }
 
     // Without the default tile set the message says how to build it.
     ASSERT_TRUE(QDir(TileSet()).removeRecursively());
-    const RunResult missing = Render({});
+    const ToolRun missing = Render({});
     EXPECT_EQ(missing.exitCode, 2);
     EXPECT_TRUE(missing.err.contains(QStringLiteral("scripts/setup"))) << missing.err.toStdString();
 }
@@ -198,8 +186,8 @@ TEST_F(RenderCommandTest, RendersATileServerSourceFromAJsonFile) {
                    .arg(server.Port())
                    .toUtf8());
     file.close();
-    const RunResult run = Render({QStringLiteral("--source"), path, QStringLiteral("--bbox-crs"),
-                                  WorldBox(), QStringLiteral("--size"), QStringLiteral("512x512")});
+    const ToolRun run = Render({QStringLiteral("--source"), path, QStringLiteral("--bbox-crs"),
+                                WorldBox(), QStringLiteral("--size"), QStringLiteral("512x512")});
     ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
     EXPECT_EQ(server.RequestCount(), 4u);
     EXPECT_EQ(QImage(Output()).size(), QSize(512, 512));

@@ -6,6 +6,7 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <optional>
@@ -42,6 +43,8 @@ struct Box {
 
 struct RenderOptions {
     std::string source = "default";
+    // Only these layers are enabled; all when absent.
+    std::optional<std::vector<std::string>> layers;
     std::optional<Box> lonLatBox;
     std::optional<Box> crsBox;
     int width = 0;
@@ -56,16 +59,18 @@ struct RenderOptions {
 void PrintRenderUsage(std::ostream& out) {
     out << "usage: lmxmaps render [--source FILE|default] [--bbox MINLON,MINLAT,MAXLON,MAXLAT |\n"
            "                      --bbox-crs XMIN,YMIN,XMAX,YMAX] [--size WxH] [--dpr 1|2]\n"
-           "                      [--out map.png] [--offline] [--compose-when-complete]\n"
-           "                      [--timeout SECONDS]\n"
+           "                      [--layers NAME,...] [--out map.png] [--offline]\n"
+           "                      [--compose-when-complete] [--timeout SECONDS]\n"
            "\n"
            "Draws one map view of a source to a PNG of exactly the view's size.\n"
            "  --source      a JSON object of map-source attributes (\"name\" and \"class\"\n"
            "                required), or default: the built-in world map\n"
-           "  --bbox        the view in degrees (default: the whole world)\n"
-           "  --bbox-crs    the view in the source's map units (Web Mercator metres)\n"
+           "  --bbox        the view in degrees (default: the projection's whole world)\n"
+           "  --bbox-crs    the view in the source's map units (Web Mercator metres, or\n"
+           "                degrees for a WMS source in a geographic CRS)\n"
            "  --size        pixels (default: 1024 wide, height from the view's shape)\n"
            "  --dpr         pixel ratio: 2 doubles the PNG's pixels (tiles of the next level)\n"
+           "  --layers      enable only these feature layers of the source (default: all)\n"
            "  --offline     use only tiles in memory or in the disk cache\n"
            "  --compose-when-complete  draw the tiles only once all have arrived\n"
            "  --timeout     seconds to wait for tiles (default 120)\n"
@@ -90,6 +95,22 @@ std::optional<Box> ParseBox(const std::string& text) {
         return std::nullopt;
     }
     return Box{values[0], values[1], values[2], values[3]};
+}
+
+// Comma-separated names; nullopt when one is empty.
+std::optional<std::vector<std::string>> ParseLayerNames(const std::string& text) {
+    std::vector<std::string> names;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        const std::size_t comma = text.find(',', start);
+        const std::size_t end = comma == std::string::npos ? text.size() : comma;
+        if (end == start) {
+            return std::nullopt;
+        }
+        names.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return names;
 }
 
 bool ParseSize(const std::string& text, int& width, int& height) {
@@ -130,6 +151,16 @@ bool ParseRenderOptions(const std::vector<std::string>& args, RenderOptions& opt
             options.composeWhenComplete = true;
         } else if (arg == "--source") {
             if (!value(options.source)) {
+                return false;
+            }
+        } else if (arg == "--layers") {
+            if (!value(text)) {
+                return false;
+            }
+            options.layers = ParseLayerNames(text);
+            if (!options.layers) {
+                err << "lmxmaps render: --layers wants layer names separated by commas: '" << text
+                    << "'\n";
                 return false;
             }
         } else if (arg == "--out") {
@@ -201,6 +232,64 @@ std::pair<double, double> ProjectUnfolded(const SpatialProjector& projector, dou
     const double turns = projector.DoesWrap() ? std::floor((lon + kHalfTurn) / kFullTurn) : 0.0;
     const auto [x, y] = projector.GetXY(lon - turns * kFullTurn, lat);
     return {x + turns * projector.GetWorldBounds().Width(), y};
+}
+
+// The projection's world; where it has no bounds, the band of latitudes Web Mercator shows.
+Box DefaultView(const SpatialProjector& projector) {
+    const DataValueRect world = projector.GetWorldBounds();
+    const Box box{world.MinX().GetReal(), world.MinY().GetReal(), world.MaxX().GetReal(),
+                  world.MaxY().GetReal()};
+    if (std::isfinite(box.minX) && std::isfinite(box.minY) && std::isfinite(box.maxX) &&
+        std::isfinite(box.maxY)) {
+        return box;
+    }
+    const auto [minX, minY] = ProjectUnfolded(projector, -180.0, -kMercatorLatitudeLimit);
+    const auto [maxX, maxY] = ProjectUnfolded(projector, 180.0, kMercatorLatitudeLimit);
+    return {minX, minY, maxX, maxY};
+}
+
+// Layers the source hides from the layer panel (a tile server's implicit base layer) are not
+// the user's to choose: they keep the state their provider gave them.
+bool IsChoosable(const MapLayer& layer) {
+    return layer.GetAttribute(MapLayer::attrShowUI) != TStr(MapLayer::valueFalse);
+}
+
+std::vector<std::string> ChoosableLayerNames(const MapLayers& layers) {
+    std::vector<std::string> names;
+    for (const MapLayer& layer : layers.GetLayers()) {
+        if (IsChoosable(layer)) {
+            names.push_back(ToUtf8(layer.GetName()));
+        }
+    }
+    return names;
+}
+
+// Every choosable layer, or only the named ones; the list keeps the provider's order.
+void EnableLayers(MapLayers& layers, const std::optional<std::vector<std::string>>& names) {
+    for (MapLayer& layer : layers.GetLayers()) {
+        if (IsChoosable(layer)) {
+            layer.SetEnabled(!names || std::find(names->begin(), names->end(),
+                                                 ToUtf8(layer.GetName())) != names->end());
+        }
+    }
+}
+
+// False with a message naming the source's layers when a name is not among them.
+bool CheckLayerNames(const MapLayers& layers, const std::vector<std::string>& names,
+                     const TString& sourceName, std::ostream& err) {
+    const std::vector<std::string> available = ChoosableLayerNames(layers);
+    for (const std::string& name : names) {
+        if (std::find(available.begin(), available.end(), name) == available.end()) {
+            err << "lmxmaps render: the map source '" << ToUtf8(sourceName) << "' has no layer '"
+                << name << "'; available layers:";
+            for (std::size_t i = 0; i < available.size(); ++i) {
+                err << (i == 0 ? " " : ", ") << available[i];
+            }
+            err << (available.empty() ? " none\n" : "\n");
+            return false;
+        }
+    }
+    return true;
 }
 
 // Qt's own notes (such as a missing runtime directory on a headless machine) are details.
@@ -366,12 +455,17 @@ int RunRenderCommand(const std::vector<std::string>& args, std::ostream& out, st
 
     MapNamespace mapNamespace;
     std::shared_ptr<MapSource> source;
+    RefCntPtr<MapLayers> layers;
+    SpatialProjectorPtr projector;
     try {
-        source = MapSourceFactory(attributes);
+        source = MakeMapSource(attributes);
         mapNamespace.AddMapSource(source);
         if (!options.offline) {
             source->Connect();
         }
+        // A WMS source lists the server's layers, and its projection follows their CRS.
+        layers = source->GetMapProvider()->GetFeatureLayers(TString());
+        projector = source->GetMapProvider()->GetDefaultSpatialProjector();
     } catch (const MapProviderException& e) {
         err << "lmxmaps render: cannot use the map source";
         if (source) {
@@ -387,17 +481,21 @@ int RunRenderCommand(const std::vector<std::string>& args, std::ostream& out, st
         return ExitCode::kUsage;
     }
     RasterMapProvider& raster = provider->AsRaster();
-    const SpatialProjectorPtr projector = raster.GetDefaultSpatialProjector();
+    if (options.layers && !CheckLayerNames(*layers, *options.layers, source->GetName(), err)) {
+        return ExitCode::kUsage;
+    }
+    EnableLayers(*layers, options.layers);
 
     Box view{};
     if (options.crsBox) {
         view = *options.crsBox;
-    } else {
-        const Box lonLat = options.lonLatBox.value_or(
-            Box{-180.0, -kMercatorLatitudeLimit, 180.0, kMercatorLatitudeLimit});
+    } else if (options.lonLatBox) {
+        const Box lonLat = *options.lonLatBox;
         const auto [minX, minY] = ProjectUnfolded(*projector, lonLat.minX, lonLat.minY);
         const auto [maxX, maxY] = ProjectUnfolded(*projector, lonLat.maxX, lonLat.maxY);
         view = {minX, minY, maxX, maxY};
+    } else {
+        view = DefaultView(*projector);
     }
     if (!std::isfinite(view.minX) || !std::isfinite(view.maxY) || !(view.minX < view.maxX) ||
         !(view.minY < view.maxY)) {
@@ -414,10 +512,6 @@ int RunRenderCommand(const std::vector<std::string>& args, std::ostream& out, st
     // finer level are drawn, which is sharp on any tile server.
     const QSize pixels(options.width * options.dpr, options.height * options.dpr);
 
-    RefCntPtr<MapLayers> layers = raster.GetStoredLayers();
-    if (!layers) {
-        layers = MakeRefCnt<MapLayers>();
-    }
     const DataValueRect bbox(DataValue::Real(view.minX), DataValue::Real(view.maxX),
                              DataValue::Real(view.minY), DataValue::Real(view.maxY));
     const auto query = MakeRefCnt<MapQuery>(

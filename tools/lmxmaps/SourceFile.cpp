@@ -92,3 +92,12 @@ TString DefaultSourceTileDirectory() {
         .filePath(MapCodeString(MapCode::Default) + u'/' +
                   TStr(RasterMapProvider::kTileSetVariant));
 }
+
+std::shared_ptr<MapSource> MakeMapSource(const AttributeMap& attributes) {
+    std::shared_ptr<MapSource> source = MapSourceFactory(attributes);
+    const std::shared_ptr<MapProvider> provider = source->GetMapProvider();
+    if (!provider->GetStoredLayers()) {
+        provider->SetStoredLayers(MakeRefCnt<MapLayers>());
+    }
+    return source;
+}

@@ -10,6 +10,7 @@
 #include "ExitCodes.h"
 #include "ProjectCommand.h"
 #include "RenderCommand.h"
+#include "WmsLayersCommand.h"
 
 namespace {
 
@@ -19,8 +20,9 @@ void PrintUsage(std::ostream& out) {
         << "usage: lmxmaps COMMAND [OPTIONS]\n"
         << "\n"
         << "Commands:\n"
-        << "  project    project longitude/latitude points (or back) with a map projection\n"
-        << "  render     draw one map view of a map source to a PNG\n"
+        << "  project     project longitude/latitude points (or back) with a map projection\n"
+        << "  render      draw one map view of a map source to a PNG\n"
+        << "  wms-layers  list the layers a WMS server offers\n"
         << "\n"
         << "Run 'lmxmaps COMMAND --help' for a command's options.\n";
 }
@@ -44,6 +46,9 @@ int main(int argc, char** argv) {
     }
     if (args[0] == "render") {
         return RunRenderCommand(rest, std::cout, std::cerr, isatty(STDERR_FILENO) != 0);
+    }
+    if (args[0] == "wms-layers") {
+        return RunWmsLayersCommand(rest, std::cout, std::cerr);
     }
     std::cerr << "lmxmaps: unknown command '" << args[0] << "'\n";
     PrintUsage(std::cerr);
