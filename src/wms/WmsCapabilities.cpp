@@ -265,6 +265,8 @@ private:
 };
 
 void ReadLayers(const DOMDocument& document, WmsCapabilities& capabilities) {
+    // 1.0.0 lists all codes in one SRS element ("EPSG:4326 EPSG:3857"). 1.1.x text is offered
+    // whole, so a 1.1.0 list is one unsupported code.
     LayerWalk walk(IsVersion100(capabilities.version));
     const DOMElement capability = document.FindFirst(QStringLiteral("Capability"));
     for (const DOMElement& layer : capability.GetChildren(QStringLiteral("Layer"))) {
