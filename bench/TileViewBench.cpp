@@ -11,23 +11,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
-#include <QTemporaryDir>
 #include <algorithm>
-#include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
 #include <map>
-#include <spawn.h>
-#include <stdexcept>
 #include <string>
 #include <sys/resource.h>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
 #include <vector>
 
 #include <lmxmaps/CompositeMappedImage.h>
@@ -36,9 +25,11 @@
 #include <lmxmaps/MappedImageCache.h>
 #include <lmxmaps/host/Options.h>
 
+#include "ViewBenchSupport.h"
+
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using namespace viewbench;
 
 constexpr int kLevel = 3;
 constexpr int kTilesPerSide = 8;
@@ -47,160 +38,9 @@ constexpr int kViewPixels = 2048;
 constexpr double kWorldHalfWidth = 20037508.342789244;
 constexpr auto kPollInterval = std::chrono::milliseconds(1);
 constexpr auto kViewTimeout = std::chrono::seconds(60);
-constexpr int kProcessTimeoutMs = 120000;
 constexpr double kColdOverCurlTarget = 1.5;
 constexpr double kColdOverGdalTarget = 1.0;
 constexpr double kColdOverWarmTarget = 10.0;
-
-// Filled before the handlers are installed: a signal handler may only fork and exec.
-char g_script[PATH_MAX];
-char g_stateDir[PATH_MAX];
-
-[[noreturn]] void Fail(const std::string& message) {
-    throw std::runtime_error(message);
-}
-
-double Ms(Clock::duration d) {
-    return std::chrono::duration<double, std::milli>(d).count();
-}
-
-double Median(std::vector<double> values) {
-    if (values.empty()) {
-        return 0.0;
-    }
-    std::sort(values.begin(), values.end());
-    const std::size_t middle = values.size() / 2;
-    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2.0;
-}
-
-double CpuMs(const rusage& usage) {
-    const auto ms = [](const timeval& t) {
-        return t.tv_sec * 1e3 + t.tv_usec / 1e3;
-    };
-    return ms(usage.ru_utime) + ms(usage.ru_stime);
-}
-
-void RunFromSignal(char* const argv[]) {
-    const pid_t child = fork();
-    if (child == 0) {
-        execv(argv[0], argv);
-        _exit(127);
-    }
-    if (child > 0) {
-        waitpid(child, nullptr, 0);
-    }
-}
-
-extern "C" void OnSignal(int signal) {
-    char stop[] = "stop";
-    char rm[] = "/bin/rm";
-    char recursive[] = "-rf";
-    char* const stopServers[] = {g_script, stop, g_stateDir, nullptr};
-    char* const removeState[] = {rm, recursive, g_stateDir, nullptr};
-    RunFromSignal(stopServers);
-    RunFromSignal(removeState);
-    std::signal(signal, SIG_DFL);
-    std::raise(signal);
-}
-
-// The loopback tile server of tests/servers/test-servers in a temporary state directory.
-class TileServer {
-public:
-    TileServer() : m_state(QDir::tempPath() + QStringLiteral("/lmx-tile-view-XXXXXX")) {
-        if (!m_state.isValid()) {
-            Fail("cannot make a temporary directory");
-        }
-        std::snprintf(g_script, sizeof g_script, "%s", LMX_TEST_SERVERS_SCRIPT);
-        std::snprintf(g_stateDir, sizeof g_stateDir, "%s", qPrintable(m_state.path()));
-        std::signal(SIGINT, OnSignal);
-        std::signal(SIGTERM, OnSignal);
-        std::signal(SIGHUP, OnSignal);
-        m_started = true;
-        try {
-            RunScript(QStringLiteral("start"));
-            ReadEnvironment();
-        } catch (...) {
-            Stop();
-            throw;
-        }
-    }
-    ~TileServer() { Stop(); }
-    TileServer(const TileServer&) = delete;
-    TileServer& operator=(const TileServer&) = delete;
-
-    void Stop() {
-        if (!m_started) {
-            return;
-        }
-        m_started = false;
-        try {
-            RunScript(QStringLiteral("stop"));
-        } catch (const std::exception& e) {
-            std::fprintf(stderr, "%s\n", e.what());
-        }
-        std::signal(SIGINT, SIG_DFL);
-        std::signal(SIGTERM, SIG_DFL);
-        std::signal(SIGHUP, SIG_DFL);
-    }
-
-    int Port() const { return m_port; }
-    QString StateDir() const { return m_state.path(); }
-
-    // Lines in the access log once it has been still for a moment: lighttpd's piped logger
-    // appends each line just after the response went out.
-    QStringList SettledLog() const {
-        qint64 size = -1;
-        for (int still = 0; still < 2;) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(25));
-            const qint64 now = QFileInfo(m_accessLog).size();
-            still = now == size ? still + 1 : 0;
-            size = now;
-        }
-        QFile file(m_accessLog);
-        if (!file.open(QIODevice::ReadOnly)) {
-            Fail("cannot read the access log " + m_accessLog.toStdString());
-        }
-        QStringList lines = QString::fromUtf8(file.readAll()).split(u'\n');
-        lines.removeAll(QString());
-        return lines;
-    }
-
-private:
-    void RunScript(const QString& command) {
-        QProcess script;
-        script.setProcessChannelMode(QProcess::MergedChannels);
-        script.start(QStringLiteral(LMX_TEST_SERVERS_SCRIPT), {command, m_state.path()});
-        if (!script.waitForFinished(kProcessTimeoutMs) ||
-            script.exitStatus() != QProcess::NormalExit || script.exitCode() != 0) {
-            Fail("test-servers " + command.toStdString() + " failed:\n" +
-                 script.readAll().toStdString());
-        }
-    }
-
-    void ReadEnvironment() {
-        QFile file(m_state.filePath(QStringLiteral("servers.env")));
-        if (!file.open(QIODevice::ReadOnly)) {
-            Fail("test-servers wrote no servers.env");
-        }
-        for (const QString& line : QString::fromUtf8(file.readAll()).split(u'\n')) {
-            const QString key = line.section(u'=', 0, 0);
-            const QString value = line.section(u'=', 1);
-            if (key == QLatin1String("LMX_STATIC_TILE_PORT")) {
-                m_port = value.toInt();
-            } else if (key == QLatin1String("LMX_STATIC_ACCESS_LOG")) {
-                m_accessLog = value;
-            }
-        }
-        if (m_port <= 0 || m_accessLog.isEmpty()) {
-            Fail("servers.env lacks the static tile server");
-        }
-    }
-
-    QTemporaryDir m_state;
-    bool m_started = false;
-    int m_port = 0;
-    QString m_accessLog;
-};
 
 // Requests logged from line `from` on: those for level-3 tiles under /no-store/, and all.
 struct Requests {
@@ -259,24 +99,8 @@ ViewRun ShowView(RasterMapProvider& provider, RefCntPtr<MappedImageCollection>& 
         Fail("GetMappedImages gave no image");
     }
     const MappedImageInstancePtr composite = keep->images.front().GetInstance();
-    bool pending = true;
-    int count = 0;
-    Clock::duration checking{};
-    while (pending) {
-        // The call only raises the flag.
-        pending = false;
-        const Clock::time_point before = Clock::now();
-        composite->CheckUpdateState(pending, count);
-        const Clock::time_point after = Clock::now();
-        checking += after - before;
-        ++run.polls;
-        if (pending) {
-            if (after - start > kViewTimeout) {
-                Fail("the view did not complete in time");
-            }
-            std::this_thread::sleep_for(kPollInterval);
-        }
-    }
+    const PollRun polled = PollUntilComplete(*composite, start, kViewTimeout, kPollInterval);
+    run.polls = polled.polls;
     const Clock::time_point end = Clock::now();
     rusage usageAfter{};
     getrusage(RUSAGE_SELF, &usageAfter);
@@ -284,7 +108,7 @@ ViewRun ShowView(RasterMapProvider& provider, RefCntPtr<MappedImageCollection>& 
     run.cpuMs = CpuMs(usageAfter) - CpuMs(usageBefore);
     run.minorFaults = usageAfter.ru_minflt - usageBefore.ru_minflt;
     run.callMs = Ms(called - start);
-    run.checkMs = Ms(checking);
+    run.checkMs = polled.checkMs;
 
     const auto* whole = dynamic_cast<const CompositeMappedImage*>(composite.get());
     const std::shared_ptr<QtImageObject> canvas = composite->GetImageObject();
@@ -304,70 +128,6 @@ ViewRun ShowView(RasterMapProvider& provider, RefCntPtr<MappedImageCollection>& 
             Fail("tile " + tile->GetUrl().toStdString() + " failed or was not drawn");
         }
         run.blank += tile->IsError();
-    }
-    return run;
-}
-
-struct ProcessRun {
-    double ms = 0.0;
-    QByteArray output;
-};
-
-// Runs a program to its end with stdout and stderr in files of dir. posix_spawn shares this
-// process's memory until the exec instead of forking it: a fork write-protects every page of
-// the heap, and the next lmxmaps view would pay a page fault for each page it writes (about
-// 150 ms a view on this virtual machine), which no application showing maps pays.
-ProcessRun Spawn(const QStringList& command, const QString& dir,
-                 const std::vector<std::string>& extraEnvironment = {}) {
-    std::vector<std::string> strings;
-    for (const QString& argument : command) {
-        strings.push_back(argument.toStdString());
-    }
-    std::vector<char*> argv;
-    for (std::string& argument : strings) {
-        argv.push_back(argument.data());
-    }
-    argv.push_back(nullptr);
-    std::vector<std::string> environment(extraEnvironment);
-    for (char** variable = environ; *variable != nullptr; ++variable) {
-        environment.emplace_back(*variable);
-    }
-    std::vector<char*> envp;
-    for (std::string& variable : environment) {
-        envp.push_back(variable.data());
-    }
-    envp.push_back(nullptr);
-
-    const std::string out = QDir(dir).filePath(QStringLiteral("spawn.out")).toStdString();
-    const std::string err = QDir(dir).filePath(QStringLiteral("spawn.err")).toStdString();
-    const std::string workingDir = dir.toStdString();
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addchdir_np(&actions, workingDir.c_str());
-
-    ProcessRun run;
-    pid_t pid = 0;
-    int status = 0;
-    const Clock::time_point start = Clock::now();
-    const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-    const bool waited = spawned == 0 && waitpid(pid, &status, 0) == pid;
-    run.ms = Ms(Clock::now() - start);
-    posix_spawn_file_actions_destroy(&actions);
-
-    QFile output(QString::fromStdString(out));
-    if (output.open(QIODevice::ReadOnly)) {
-        run.output = output.readAll();
-    }
-    if (!waited || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        QFile errors(QString::fromStdString(err));
-        const QByteArray text = errors.open(QIODevice::ReadOnly) ? errors.readAll() : QByteArray();
-        Fail(strings.front() + " failed: " + (spawned != 0 ? std::strerror(spawned) : "") +
-             text.toStdString());
     }
     return run;
 }
@@ -405,11 +165,12 @@ Settings ParseArguments(int argc, char** argv) {
 
 class Bench {
 public:
-    Bench(const Settings& settings, TileServer& server) : m_settings(settings), m_server(server) {
+    Bench(const Settings& settings, LoopbackServers& server)
+        : m_settings(settings), m_server(server) {
         const AttributeMap attributes = {
             {QStringLiteral("class"), QStringLiteral("OpenStreetMap")},
             {QStringLiteral("server"), QStringLiteral("http://127.0.0.1")},
-            {QStringLiteral("port"), QString::number(server.Port())},
+            {QStringLiteral("port"), QString::number(server.StaticPort())},
             {QStringLiteral("url-format"), QStringLiteral("/no-store/{Z}/{X}/{Y}.png")}};
         m_provider = MapProvider::Create(attributes);
         if (!m_provider || !m_provider->IsRaster()) {
@@ -449,7 +210,7 @@ private:
         m_curlConfigArguments = m_curlArguments;
         for (int y = 0; y < kTilesPerSide; ++y) {
             for (int x = 0; x < kTilesPerSide; ++x) {
-                const QString url = TileUrl(m_server.Port(), x, y);
+                const QString url = TileUrl(m_server.StaticPort(), x, y);
                 config += QStringLiteral("url = \"%1\"\noutput = \"/dev/null\"\n").arg(url);
                 m_curlArguments << url << QStringLiteral("-o") << QStringLiteral("/dev/null");
             }
@@ -481,23 +242,16 @@ private:
                       "  <BlockSizeY>256</BlockSizeY>\n"
                       "  <BandsCount>3</BandsCount>\n"
                       "</GDAL_WMS>\n")
-                      .arg(m_server.Port())
+                      .arg(m_server.StaticPort())
                       .arg(kLevel));
     }
 
-    static void WriteFile(const QString& path, const QString& text) {
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-            file.write(text.toUtf8()) < 0) {
-            Fail("cannot write " + path.toStdString());
-        }
-    }
-
-    qsizetype LogMark() const { return m_server.SettledLog().size(); }
+    qsizetype LogMark() const { return LoopbackServers::SettledLog(m_server.StaticLog()).size(); }
 
     // Every timed run must have asked the server for exactly the requests expected.
     void CheckRequests(const QString& client, qsizetype mark, int expected) const {
-        const Requests seen = CountRequests(m_server.SettledLog(), mark);
+        const Requests seen =
+            CountRequests(LoopbackServers::SettledLog(m_server.StaticLog()), mark);
         if (seen.level3 != expected || seen.all != expected) {
             Fail(client.toStdString() + " made " + std::to_string(seen.all) + " requests (" +
                  std::to_string(seen.level3) + " answered level-3 tiles), expected " +
@@ -622,7 +376,7 @@ private:
     }
 
     Settings m_settings;
-    TileServer& m_server;
+    LoopbackServers& m_server;
     std::shared_ptr<MapProvider> m_provider;
     RefCntPtr<MappedImageCollection> m_warmView;
     QStringList m_curlArguments;
@@ -651,7 +405,7 @@ int main(int argc, char** argv) {
         Options::Set(QStringLiteral("LogLevel"), QStringLiteral("error"));
     }
     try {
-        TileServer server;
+        LoopbackServers server(QStringLiteral("lmx-tile-view"));
         {
             Bench bench(settings, server);
             bench.Run();

@@ -1,5 +1,6 @@
 #include <QBuffer>
 #include <QImageReader>
+#include <QImageWriter>
 #include <QPainter>
 #include <QTransform>
 
@@ -52,6 +53,22 @@ std::unique_ptr<QtImageObject> QtImageObject::FromEncoded(QByteArray encoded) {
     auto image =
         std::unique_ptr<QtImageObject>(new QtImageObject(std::move(encoded), decoded.size()));
     image->m_decoded = std::move(decoded);
+    return image;
+}
+
+std::unique_ptr<QtImageObject> QtImageObject::FromPixelsWithPng(QImage pixels, int quality) {
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, kPngFormat);
+    writer.setQuality(quality);
+    if (pixels.isNull() || !writer.write(pixels)) {
+        return std::make_unique<QtImageObject>(std::move(pixels));
+    }
+    buffer.close();
+    auto image = std::unique_ptr<QtImageObject>(new QtImageObject(std::move(png), pixels.size()));
+    image->m_devicePixelRatio = pixels.devicePixelRatio();
+    image->m_decoded = std::move(pixels);
     return image;
 }
 

@@ -96,6 +96,32 @@ TEST(QtImageObject, SizeComesFromTheHeaderAndBrokenBytesAreRefusedOrInvalid) {
     EXPECT_FALSE(truncated->GetSolidColor());
 }
 
+TEST(QtImageObject, PixelsWithPngStayDecodedUntilGivenBackAndDecodeAgainFromThePng) {
+    const QImage original = PatternImage();
+    const std::int64_t decodesBefore = Decodes();
+    // Quality 80 is zlib level 1 in Qt's PNG writer.
+    const std::unique_ptr<QtImageObject> image = QtImageObject::FromPixelsWithPng(original, 80);
+    ASSERT_TRUE(image);
+    EXPECT_TRUE(image->IsBitmapDecoded());
+    EXPECT_EQ(image->GetSize(), QSize(kTileSide, kTileSide));
+    EXPECT_TRUE(SamePixels(image->GetImage(), original));
+    EXPECT_EQ(Decodes(), decodesBefore);
+    ASSERT_TRUE(image->HasEncoded());
+    EXPECT_TRUE(image->GetEncoded().startsWith("\x89PNG"));
+    EXPECT_TRUE(SamePixels(QImage::fromData(image->GetEncoded()), original));
+
+    image->ClearBitmapCache();
+    EXPECT_FALSE(image->IsBitmapDecoded());
+    EXPECT_TRUE(SamePixels(image->GetImage(), original));
+    EXPECT_EQ(Decodes(), decodesBefore + 1);
+
+    // A null image has nothing to encode: it stays an image made in memory.
+    const std::unique_ptr<QtImageObject> empty = QtImageObject::FromPixelsWithPng(QImage(), 80);
+    ASSERT_TRUE(empty);
+    EXPECT_FALSE(empty->HasEncoded());
+    EXPECT_FALSE(empty->IsValid());
+}
+
 TEST(QtImageObject, ImageMadeInMemoryKeepsItsPixelsAndEncodesAsPng) {
     const QImage original = PatternImage();
     QtImageObject image(original);

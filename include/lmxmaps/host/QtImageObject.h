@@ -48,6 +48,10 @@ public:
     // An image of encoded bytes, checked by reading its header only (not decoded yet); null
     // when the bytes are not an image format Qt reads or carry no size.
     static std::unique_ptr<QtImageObject> FromEncoded(QByteArray encoded);
+    // Pixels at hand together with their PNG form, written at quality (as QImageWriter takes
+    // it), so that caches may still give the pixels back; nothing is decoded now. Without an
+    // encoded form, like an image made in memory, when the pixels do not encode.
+    static std::unique_ptr<QtImageObject> FromPixelsWithPng(QImage pixels, int quality);
     // A canvas of the given size and format filled with a colour.
     static std::unique_ptr<QtImageObject> CreateCanvas(QSize size, QImage::Format format,
                                                        qreal devicePixelRatio,
