@@ -3,6 +3,7 @@
 #include <limits>
 
 #include <lmxmaps/host/DataValue.h>
+#include <lmxmaps/host/Shapes.h>
 
 namespace {
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
@@ -10,15 +11,21 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 DataValue::DataValue() : m_value(SpecialValue{SpecialCode::Null, DataType::Unknown}) {}
 
-DataValue::DataValue(std::variant<double, TString, SpecialValue> value)
-    : m_value(std::move(value)) {}
+DataValue::DataValue(Variant value) : m_value(std::move(value)) {}
 
 DataValue DataValue::Real(double value) {
     return DataValue(value);
 }
 
-DataValue DataValue::String(const TString& value) {
-    return DataValue(value);
+DataValue DataValue::String(const TString& value, Collation collation) {
+    return DataValue(StringValue{value, collation});
+}
+
+DataValue DataValue::Spatial(std::shared_ptr<const lmxgeo::Spatial> value) {
+    if (!value) {
+        return Special(SpecialCode::Null, DataType::Spatial);
+    }
+    return DataValue(SpatialValue{std::move(value)});
 }
 
 DataValue DataValue::Special(std::int32_t specialCode, DataType dataType) {
@@ -38,6 +45,9 @@ DataType DataValue::GetDataType() const {
     if (const auto* special = std::get_if<SpecialValue>(&m_value)) {
         return special->type;
     }
+    if (std::holds_alternative<SpatialValue>(m_value)) {
+        return DataType::Spatial;
+    }
     return std::holds_alternative<double>(m_value) ? DataType::Real : DataType::String;
 }
 
@@ -45,22 +55,39 @@ double DataValue::GetReal() const {
     if (const auto* real = std::get_if<double>(&m_value)) {
         return *real;
     }
-    if (const auto* text = std::get_if<TString>(&m_value)) {
+    if (const auto* text = std::get_if<StringValue>(&m_value)) {
         bool ok = false;
-        const double parsed = text->trimmed().toDouble(&ok);
+        const double parsed = text->text.trimmed().toDouble(&ok);
         return ok ? parsed : kNaN;
     }
     return kNaN;
 }
 
 TString DataValue::GetString() const {
-    if (const auto* text = std::get_if<TString>(&m_value)) {
-        return *text;
+    if (const auto* text = std::get_if<StringValue>(&m_value)) {
+        return text->text;
     }
     if (const auto* real = std::get_if<double>(&m_value)) {
         return TString::number(*real, 'g', QLocale::FloatingPointShortest);
     }
+    if (const auto* spatial = std::get_if<SpatialValue>(&m_value)) {
+        return FromUtf8(spatial->shape->ToWkt());
+    }
     return {};
+}
+
+Collation DataValue::GetCollation() const {
+    const auto* text = std::get_if<StringValue>(&m_value);
+    return text ? text->collation : kUnknownCollation;
+}
+
+std::shared_ptr<const lmxgeo::Spatial> DataValue::GetSpatial() const {
+    const auto* spatial = std::get_if<SpatialValue>(&m_value);
+    return spatial ? spatial->shape : nullptr;
+}
+
+bool DataValue::SpatialValue::operator==(const SpatialValue& other) const {
+    return shape == other.shape || shape->IsEqual(*other.shape);
 }
 
 bool DataValue::operator==(const DataValue& other) const {

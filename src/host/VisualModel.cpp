@@ -73,3 +73,12 @@ std::vector<PaneDescriptor> ComputePaneDescriptors(const INamespace& dataNamespa
 }
 
 } // namespace ScnqlUtils
+
+AxisVisualCoordinate::AxisVisualCoordinate(std::optional<DataValue> x, std::optional<DataValue> y)
+    : m_x(std::move(x)), m_y(std::move(y)) {}
+
+void AxisVisualCoordinate::SetIsMapAndProjection(bool isMap, const TString& projectorName,
+                                                 const DataValue& longitude,
+                                                 const DataValue& latitude) {
+    m_projection = ProjectionInfo{isMap, projectorName, longitude, latitude};
+}

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <lmxmaps/host/DataValue.h>
+#include <lmxmaps/host/Shapes.h>
 
 TEST(DataValue, RealsStringsAndSpecials) {
     const DataValue real = DataValue::Real(2.5);
@@ -37,4 +38,37 @@ TEST(DataValueRect, WidthAndHeightReadTheBoundsAsReals) {
     EXPECT_TRUE(std::isnan(open.Width()));
     EXPECT_EQ(rect, rect);
     EXPECT_FALSE(rect == open);
+}
+
+TEST(DataValue, StringsCarryACollation) {
+    constexpr Collation kCaseInsensitive = 7;
+    EXPECT_EQ(DataValue::String(QStringLiteral("a")).GetCollation(), kUnknownCollation);
+    const DataValue folded = DataValue::String(QStringLiteral("a"), kCaseInsensitive);
+    EXPECT_EQ(folded.GetCollation(), kCaseInsensitive);
+    EXPECT_EQ(folded.GetString(), QStringLiteral("a"));
+    EXPECT_FALSE(folded == DataValue::String(QStringLiteral("a")));
+    EXPECT_EQ(DataValue::Real(1).GetCollation(), kUnknownCollation);
+}
+
+TEST(DataValue, SpatialValues) {
+    const auto shape =
+        lmxgeo::Spatial::FromWkt("LINESTRING (0 0, 1 1)", lmxgeo::Spatial::Kind::Geography);
+    const DataValue spatial = DataValue::Spatial(shape);
+    EXPECT_EQ(spatial.GetDataType(), DataType::Spatial);
+    EXPECT_FALSE(spatial.IsSpecial());
+    EXPECT_EQ(spatial.GetSpatial(), shape);
+    EXPECT_EQ(spatial.GetString(), QStringLiteral("LINESTRING (0 0, 1 1)"));
+    EXPECT_TRUE(std::isnan(spatial.GetReal()));
+
+    // Equal shapes make equal values; another kind of shape does not.
+    EXPECT_EQ(spatial, DataValue::Spatial(lmxgeo::Spatial::FromWkt(
+                           "LINESTRING (0 0, 1 1)", lmxgeo::Spatial::Kind::Geography)));
+    EXPECT_FALSE(spatial == DataValue::Spatial(lmxgeo::Spatial::FromWkt(
+                                "LINESTRING (0 0, 1 1)", lmxgeo::Spatial::Kind::Geometry)));
+
+    const DataValue null = DataValue::Spatial(nullptr);
+    EXPECT_TRUE(null.IsSpecial());
+    EXPECT_EQ(null.GetDataType(), DataType::Spatial);
+    EXPECT_EQ(null.GetSpatial(), nullptr);
+    EXPECT_EQ(DataValue::Real(1).GetSpatial(), nullptr);
 }

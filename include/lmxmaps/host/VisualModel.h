@@ -5,8 +5,10 @@
 // panes.
 
 #include <functional>
+#include <optional>
 #include <vector>
 
+#include <lmxmaps/host/DataValue.h>
 #include <lmxmaps/host/FieldName.h>
 #include <lmxmaps/host/TString.h>
 
@@ -62,3 +64,32 @@ std::vector<PaneDescriptor> ComputePaneDescriptors(const INamespace& dataNamespa
                                                    const VisualSpecification& specification);
 
 } // namespace ScnqlUtils
+
+// Where a mark sits on a chart's two axes. An axis coordinate is a value coordinate when it
+// carries the data value drawn there; other axis coordinates (a pane edge, a computed
+// position) carry none. A map marks the coordinate with its projection and the longitude and
+// latitude behind the position.
+class AxisVisualCoordinate {
+public:
+    struct ProjectionInfo {
+        bool isMap = false;
+        TString projectorName;
+        DataValue longitude;
+        DataValue latitude;
+    };
+
+    AxisVisualCoordinate(std::optional<DataValue> x, std::optional<DataValue> y);
+
+    const std::optional<DataValue>& GetXValue() const { return m_x; }
+    const std::optional<DataValue>& GetYValue() const { return m_y; }
+
+    void SetIsMapAndProjection(bool isMap, const TString& projectorName, const DataValue& longitude,
+                               const DataValue& latitude);
+    // Empty until SetIsMapAndProjection.
+    const std::optional<ProjectionInfo>& GetProjectionInfo() const { return m_projection; }
+
+private:
+    std::optional<DataValue> m_x;
+    std::optional<DataValue> m_y;
+    std::optional<ProjectionInfo> m_projection;
+};
