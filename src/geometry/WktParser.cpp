@@ -1,0 +1,84 @@
+#include <cmath>
+#include <exception>
+#include <stdexcept>
+#include <string_view>
+
+#include <lmxmaps/WktParser.h>
+#include <lmxmaps/host/Shapes.h>
+#include <lmxmaps/host/SpatialException.h>
+#include <lmxmaps/host/StringTable.h>
+
+namespace {
+
+constexpr StringId kLineTooShortText = 0x83d114c3u;
+constexpr StringId kRingTooShortText = 0xd238b0dau;
+constexpr std::uint32_t kLineTooShortSite = 0x4C4D4701u;
+constexpr std::uint32_t kRingTooShortSite = 0x4C4D4702u;
+constexpr std::string_view kLineTooShortMessage = "line has less than";
+constexpr std::string_view kRingTooShortMessage = "ring has less than";
+
+[[noreturn]] void ThrowTooShort(StringId text, std::uint32_t site, int line) {
+    throw SpatialOGRTypeException(LookupTStr(text), __FILE__, line,
+                                  TError::AutoGen(QStringLiteral("SpatialOGRTypeException"), site));
+}
+
+// Drops points whose x + y is NaN and points equal to the previous kept one, in place.
+void CleanPath(geom::Path& path) {
+    std::size_t kept = 0;
+    for (const geom::Point& point : path) {
+        if (std::isnan(point.x + point.y) || (kept > 0 && path[kept - 1] == point)) {
+            continue;
+        }
+        path[kept++] = point;
+    }
+    path.resize(kept);
+}
+
+} // namespace
+
+bool WktParser::FromString(const TString& text, geom::ConstGeomPtr& out) {
+    std::vector<geom::Point> points;
+    std::vector<geom::Path> lines;
+    std::vector<geom::Polygon> polys;
+    int shapeType = lmxgeo::ShapeType::kUnknown;
+    try {
+        shapeType = lmxgeo::WktSerialization::Extract(ToUtf8(text), points, lines, polys);
+    } catch (const std::invalid_argument& error) {
+        const std::string_view message = error.what();
+        if (message.find(kLineTooShortMessage) != std::string_view::npos) {
+            ThrowTooShort(kLineTooShortText, kLineTooShortSite, __LINE__);
+        }
+        if (message.find(kRingTooShortMessage) != std::string_view::npos) {
+            ThrowTooShort(kRingTooShortText, kRingTooShortSite, __LINE__);
+        }
+    } catch (const std::exception&) {
+        shapeType = lmxgeo::ShapeType::kUnknown;
+    }
+    if (shapeType == lmxgeo::ShapeType::kUnknown) {
+        points.clear();
+        lines.clear();
+        polys.clear();
+    }
+    for (geom::Path& line : lines) {
+        CleanPath(line);
+    }
+    for (geom::Polygon& polygon : polys) {
+        for (geom::Path& ring : polygon) {
+            CleanPath(ring);
+        }
+    }
+    out = std::make_shared<const geom::ConstGeom>(
+        geom::Geom(std::move(points), std::move(lines), std::move(polys)),
+        static_cast<geom::GeometryType>(shapeType));
+    return shapeType != lmxgeo::ShapeType::kUnknown;
+}
+
+bool WktParser::FromString(const DataValue& value, geom::ConstGeomPtr& out) {
+    return FromString(value.GetString(), out);
+}
+
+std::string WktWriter::ToWkt(const geom::ConstGeom& geometry) {
+    return lmxgeo::WktSerialization::Compose(static_cast<int>(geometry.GetType()),
+                                             geometry.GetPoints(), geometry.GetLines(),
+                                             geometry.GetPolys());
+}

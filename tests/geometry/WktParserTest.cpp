@@ -1,0 +1,137 @@
+#include <cmath>
+#include <gtest/gtest.h>
+
+#include <lmxmaps/WktParser.h>
+#include <lmxmaps/host/SpatialException.h>
+#include <lmxmaps/host/StringTable.h>
+
+namespace {
+
+using geom::GeometryType;
+using geom::Path;
+using geom::Point;
+
+geom::ConstGeomPtr Parse(const char* wkt) {
+    geom::ConstGeomPtr out;
+    WktParser::FromString(QString::fromUtf8(wkt), out);
+    return out;
+}
+
+// The localized text a parse of wkt raises, or "no exception".
+TString RaisedText(const char* wkt) {
+    geom::ConstGeomPtr out;
+    try {
+        WktParser::FromString(QString::fromUtf8(wkt), out);
+    } catch (const SpatialOGRTypeException& e) {
+        return e.GetMessage();
+    }
+    return QStringLiteral("no exception");
+}
+
+constexpr StringId kLineTooShortText = 0x83d114c3u;
+constexpr StringId kRingTooShortText = 0xd238b0dau;
+
+} // namespace
+
+TEST(WktParser, LinesAndRingsLoseRepeatedAndNaNPoints) {
+    // The repeated (0 0) goes.
+    EXPECT_EQ(Parse("LINESTRING (0 0, 0 0, 1 1)")->GetLines(),
+              (std::vector<Path>{{{0, 0}, {1, 1}}}));
+    // A NaN point goes; the points around it then repeat, so one of them goes too.
+    EXPECT_EQ(Parse("LINESTRING (0 0, 1 NaN, 0 0, 2 2, Inf -Inf, 3 3)")->GetLines(),
+              (std::vector<Path>{{{0, 0}, {2, 2}, {3, 3}}}));
+    // Only consecutive repeats go.
+    EXPECT_EQ(Parse("LINESTRING (0 0, 1 1, 0 0)")->GetLines()[0].size(), 3u);
+    const geom::ConstGeomPtr polygon =
+        Parse("POLYGON ((0 0, 4 0, 4 0, 4 4, NaN 2, 0 4, 0 0), (1 1, 1 2, 2 2, 2 2, 1 1))");
+    EXPECT_EQ(polygon->GetPolys()[0][0], (Path{{0, 0}, {4, 0}, {4, 4}, {0, 4}, {0, 0}}));
+    EXPECT_EQ(polygon->GetPolys()[0][1], (Path{{1, 1}, {1, 2}, {2, 2}, {1, 1}}));
+    // Points are taken as they are.
+    EXPECT_EQ(Parse("MULTIPOINT ((1 1), (1 1))")->GetPoints(),
+              (std::vector<Point>{{1, 1}, {1, 1}}));
+    // Cleaning does not change the type.
+    EXPECT_EQ(Parse("LINESTRING (5 5, 5 5)")->GetType(), GeometryType::Line);
+}
+
+TEST(WktParser, TypesFollowTheText) {
+    const std::pair<const char*, GeometryType> cases[] = {
+        {"POINT EMPTY", GeometryType::Empty},
+        {"POINT (1 2)", GeometryType::Point},
+        {"LINESTRING (0 0, 1 1)", GeometryType::Line},
+        {"POLYGON ((0 0, 1 0, 1 1, 0 0))", GeometryType::Polygon},
+        {"MULTIPOINT ((1 2), (3 4))", GeometryType::MultiPoint},
+        {"MULTILINESTRING ((0 0, 1 1), (2 2, 3 3))", GeometryType::MultiLine},
+        {"MULTIPOLYGON (((0 0, 1 0, 1 1, 0 0)))", GeometryType::MultiPolygon},
+        {"GEOMETRYCOLLECTION (POINT (1 2), LINESTRING (0 0, 1 1))", GeometryType::Collection},
+    };
+    for (const auto& [wkt, type] : cases) {
+        geom::ConstGeomPtr out;
+        EXPECT_TRUE(WktParser::FromString(QString::fromUtf8(wkt), out)) << wkt;
+        ASSERT_TRUE(out) << wkt;
+        EXPECT_EQ(out->GetType(), type) << wkt;
+    }
+    const geom::ConstGeomPtr collection = Parse("GEOMETRYCOLLECTION (POINT (1 2), LINESTRING (0 0, "
+                                                "1 1), POLYGON ((0 0, 1 0, 1 1, 0 0)))");
+    EXPECT_EQ(collection->GetPoints().size(), 1u);
+    EXPECT_EQ(collection->GetLines().size(), 1u);
+    EXPECT_EQ(collection->GetPolys().size(), 1u);
+}
+
+TEST(WktParser, TextThatIsNotWktGivesAnEmptyUnknownGeometry) {
+    for (const char* text : {"", "not wkt", "POINT (1 2", "POINT (1 2) 3"}) {
+        geom::ConstGeomPtr out = Parse("POINT (5 5)");
+        EXPECT_FALSE(WktParser::FromString(QString::fromUtf8(text), out)) << text;
+        ASSERT_TRUE(out) << text;
+        EXPECT_EQ(out->GetType(), GeometryType::Unknown) << text;
+        EXPECT_TRUE(out->IsEmpty()) << text;
+    }
+    // A value reads its text: a real is not WKT, a string is.
+    geom::ConstGeomPtr out;
+    EXPECT_FALSE(WktParser::FromString(DataValue::Real(2.5), out));
+    EXPECT_TRUE(WktParser::FromString(DataValue::String(QStringLiteral("POINT (0 1)")), out));
+    EXPECT_EQ(out->GetPoints(), (std::vector<Point>{{0, 1}}));
+}
+
+TEST(WktParser, ShortPathsRaiseLocalizedTypeErrors) {
+    EXPECT_EQ(RaisedText("LINESTRING (0 0)"), LookupTStr(kLineTooShortText));
+    EXPECT_EQ(RaisedText("MULTILINESTRING ((0 0, 1 1), (2 2))"), LookupTStr(kLineTooShortText));
+    EXPECT_EQ(RaisedText("POLYGON ((0 0, 1 1, 0 0))"), LookupTStr(kRingTooShortText));
+    EXPECT_EQ(RaisedText("POLYGON ((0 0, 1 0))"), LookupTStr(kRingTooShortText));
+    EXPECT_TRUE(HasTStr(kLineTooShortText));
+    EXPECT_TRUE(HasTStr(kRingTooShortText));
+
+    // A type error is a spatial error and a logic error, and clones as itself.
+    try {
+        Parse("LINESTRING (0 0)");
+        FAIL() << "no exception";
+    } catch (const LogicException& e) {
+        EXPECT_NE(dynamic_cast<const SpatialException*>(&e), nullptr);
+        EXPECT_EQ(QString::fromUtf8(e.what()), LookupTStr(kLineTooShortText));
+        EXPECT_THROW(e.Clone()->Throw(), SpatialOGRTypeException);
+    }
+}
+
+TEST(WktWriter, RoundTripsThroughTheParser) {
+    for (const char* wkt : {
+             "POINT (1.5 -2.25)",
+             "MULTIPOINT ((0.1 0.2), (1e-300 -1e+300))",
+             "LINESTRING (0 0, 1 1, 2 0)",
+             "MULTILINESTRING ((0 0, 1 1), (2 2, 3 3))",
+             "POLYGON ((0 0, 4 0, 4 4, 0 4, 0 0), (1 1, 1 2, 2 2, 2 1, 1 1))",
+             "MULTIPOLYGON (((0 0, 1 0, 1 1, 0 0)), ((5 5, 6 5, 6 6, 5 5)))",
+             "GEOMETRYCOLLECTION (POINT (1 2), LINESTRING (0 0, 1 1), "
+             "POLYGON ((0 0, 1 0, 1 1, 0 0)))",
+             "GEOMETRYCOLLECTION EMPTY",
+         }) {
+        const geom::ConstGeomPtr parsed = Parse(wkt);
+        const std::string written = WktWriter::ToWkt(*parsed);
+        EXPECT_EQ(written, wkt);
+        EXPECT_EQ(*Parse(written.c_str()), *parsed) << wkt;
+    }
+    // Coordinates that need all 17 digits survive.
+    const geom::ConstGeom awkward(geom::Geom({{0.1 + 0.2, 1.0 / 3.0}}, {}, {}));
+    EXPECT_EQ(*Parse(WktWriter::ToWkt(awkward).c_str()), awkward);
+    // The type gives way when the contents do not fit it.
+    const geom::ConstGeom mislabelled(geom::Geom({{1, 2}, {3, 4}}, {}, {}), GeometryType::Line);
+    EXPECT_EQ(WktWriter::ToWkt(mislabelled), "MULTIPOINT ((1 2), (3 4))");
+}
