@@ -8,6 +8,7 @@
 #include <lmxmaps/Version.h>
 
 #include "ExitCodes.h"
+#include "GeomCommand.h"
 #include "ProjectCommand.h"
 #include "RenderCommand.h"
 #include "WmsLayersCommand.h"
@@ -20,6 +21,7 @@ void PrintUsage(std::ostream& out) {
         << "usage: lmxmaps COMMAND [OPTIONS]\n"
         << "\n"
         << "Commands:\n"
+        << "  geom        plump, generalize, unite or find centroids of WKT geometries\n"
         << "  project     project longitude/latitude points (or back) with a map projection\n"
         << "  render      draw one map view of a map source to a PNG\n"
         << "  wms-layers  list the layers a WMS server offers\n"
@@ -40,6 +42,10 @@ int main(int argc, char** argv) {
         return ExitCode::kSuccess;
     }
     const std::vector<std::string> rest(args.begin() + 1, args.end());
+    if (args[0] == "geom") {
+        std::ios::sync_with_stdio(false);
+        return RunGeomCommand(rest, std::cin, std::cout, std::cerr);
+    }
     if (args[0] == "project") {
         std::ios::sync_with_stdio(false);
         return RunProjectCommand(rest, std::cin, std::cout, std::cerr);
