@@ -14,7 +14,27 @@
 #include <lmxmaps/host/LumivexException.h>
 #include <lmxmaps/host/TLog.h>
 
+#if defined(__SANITIZE_THREAD__)
+extern "C" void __tsan_acquire(void* address);
+extern "C" void __tsan_release(void* address);
+#endif
+
 namespace {
+
+// oneTBB hands the chunks to its workers and joins them inside libtbb, which ThreadSanitizer
+// does not see; these mark both hand-offs so that what the caller wrote before the loop counts
+// as visible in the tasks, and what the tasks wrote as visible after it.
+void MarkRelease([[maybe_unused]] void* address) {
+#if defined(__SANITIZE_THREAD__)
+    __tsan_release(address);
+#endif
+}
+
+void MarkAcquire([[maybe_unused]] void* address) {
+#if defined(__SANITIZE_THREAD__)
+    __tsan_acquire(address);
+#endif
+}
 
 thread_local bool t_serialExecution = false;
 
@@ -54,7 +74,9 @@ void ParallelFor(std::size_t begin, std::size_t end, std::size_t step,
         return;
     }
     const std::size_t count = (end - begin - 1) / step + 1;
-    const auto index = [begin, step](std::size_t k) { return begin + k * step; };
+    const auto index = [begin, step](std::size_t k) {
+        return begin + k * step;
+    };
     if (!parallel || count < 2 || !IsParallelExecutionAllowed()) {
         for (std::size_t k = 0; k < count; ++k) {
             functor(index(k));
@@ -68,10 +90,21 @@ void ParallelFor(std::size_t begin, std::size_t end, std::size_t step,
     std::exception_ptr firstException;
     // Bound to the calling context: a loop nested in a cancelled parallel algorithm stops too.
     tbb::task_group_context context;
-    Arena().execute([&] {
+    char handOut = 0;
+    char handBack = 0;
+    struct HandBack {
+        char* address;
+        ~HandBack() { MarkRelease(address); }
+    };
+    const auto loop = [&] {
+        // A full arena runs this on one of its own threads while the caller waits.
+        MarkAcquire(&handOut);
+        const HandBack executedOnExit{&handBack};
         tbb::parallel_for(
             tbb::blocked_range<std::size_t>(0, count),
             [&](const tbb::blocked_range<std::size_t>& range) {
+                MarkAcquire(&handOut);
+                const HandBack handBackOnExit{&handBack};
                 for (std::size_t k = range.begin(); k != range.end(); ++k) {
                     if (context.is_group_execution_cancelled()) {
                         return;
@@ -92,7 +125,10 @@ void ParallelFor(std::size_t begin, std::size_t end, std::size_t step,
                 }
             },
             tbb::auto_partitioner(), context);
-    });
+    };
+    MarkRelease(&handOut);
+    Arena().execute(loop);
+    MarkAcquire(&handBack);
 
     if (!context.is_group_execution_cancelled()) {
         bool confused = false;
@@ -100,11 +136,10 @@ void ParallelFor(std::size_t begin, std::size_t end, std::size_t step,
             confused = !done[k].load(std::memory_order_acquire);
         }
         if (confused) {
-            TLog::LogMessage(TLog::Severity::Warn,
-                             TError::LogSite(QStringLiteral("ParallelFor"),
-                                             kConfusedCancellationSite)
-                                 .logSite,
-                             QStringLiteral("Cancellation is confused in ParallelFor"));
+            TLog::LogMessage(
+                TLog::Severity::Warn,
+                TError::LogSite(QStringLiteral("ParallelFor"), kConfusedCancellationSite).logSite,
+                QStringLiteral("Cancellation is confused in ParallelFor"));
             for (std::size_t k = 0; k < count; ++k) {
                 if (!done[k].load(std::memory_order_acquire)) {
                     functor(index(k));

@@ -43,8 +43,8 @@ Path RandomWalk(std::mt19937_64& random, int count, double step) {
 
 std::vector<bool> Generalize(const Path& path, double tolerance) {
     std::vector<bool> keep(path.size(), false);
-    lmxgeo::MakeDouglasPeuckerGeneralizer()->Generalize(lmxgeo::PointArrayAccessAdapter(path),
-                                                        keep, tolerance);
+    lmxgeo::MakeDouglasPeuckerGeneralizer()->Generalize(lmxgeo::PointArrayAccessAdapter(path), keep,
+                                                        tolerance);
     return keep;
 }
 
@@ -82,8 +82,7 @@ Path GeosSimplify(const GeosContext& geos, const Path& path, double tolerance) {
     GEOSCoordSequence* sequence =
         GEOSCoordSeq_create_r(geos.handle, static_cast<unsigned>(path.size()), 2);
     for (std::size_t i = 0; i < path.size(); ++i) {
-        GEOSCoordSeq_setXY_r(geos.handle, sequence, static_cast<unsigned>(i), path[i].x,
-                             path[i].y);
+        GEOSCoordSeq_setXY_r(geos.handle, sequence, static_cast<unsigned>(i), path[i].x, path[i].y);
     }
     GEOSGeometry* line = GEOSGeom_createLineString_r(geos.handle, sequence);
     GEOSGeometry* simple = GEOSSimplify_r(geos.handle, line, tolerance);

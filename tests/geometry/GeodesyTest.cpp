@@ -169,9 +169,9 @@ TEST(PointOnEllipticArc, LatitudeAtLongitudeOnTheArc) {
     std::uniform_real_distribution<double> fraction(0.05, 0.95);
     for (int i = 0; i < 2000; ++i) {
         const double longitude1 = longitude(random);
-        const lmxgeo::PointOnEllipticArc random_arc(latitude(random), longitude1, latitude(random),
-                                                    longitude1 + span(random));
-        const lmxgeo::XY p = random_arc.Parametric(fraction(random));
-        EXPECT_NEAR(random_arc.LatitudeAtLongitude(Wrap180(p.x)), p.y, 1e-7) << i;
+        const lmxgeo::PointOnEllipticArc randomArc(latitude(random), longitude1, latitude(random),
+                                                   longitude1 + span(random));
+        const lmxgeo::XY p = randomArc.Parametric(fraction(random));
+        EXPECT_NEAR(randomArc.LatitudeAtLongitude(Wrap180(p.x)), p.y, 1e-7) << i;
     }
 }

@@ -13,7 +13,8 @@ namespace geomtest {
 
 // A projector with its forward and inverse transforms (the transforms refer to the projector).
 struct World {
-    explicit World(SpatialProjectorPtr p) : projector(std::move(p)), forward(*projector), inverse(*projector) {}
+    explicit World(SpatialProjectorPtr p)
+        : projector(std::move(p)), forward(*projector), inverse(*projector) {}
     World(const World&) = delete;
     World& operator=(const World&) = delete;
 

@@ -42,8 +42,8 @@ TEST(ParallelFor, RunsEveryIndexExactlyOnce) {
             for (std::size_t i = 0; i < counts.size(); ++i) {
                 const bool expected = i >= r.begin && i < r.end && (i - r.begin) % r.step == 0;
                 ASSERT_EQ(counts[i], expected ? 1 : 0)
-                    << "index " << i << " of [" << r.begin << ", " << r.end << ") step "
-                    << r.step << (parallel ? " parallel" : " serial");
+                    << "index " << i << " of [" << r.begin << ", " << r.end << ") step " << r.step
+                    << (parallel ? " parallel" : " serial");
             }
         }
     }
@@ -103,8 +103,9 @@ TEST(ParallelFor, CancelExceptionReachesTheCallerAsItself) {
                 0, 100, 1,
                 [](std::size_t i) {
                     if (i == 42) {
-                        throw AsyncTask::CancelException(QStringLiteral("cancelled"),
-                                                         TError::AutoGen(QStringLiteral("Test"), 1));
+                        throw AsyncTask::CancelException(
+                            QStringLiteral("cancelled"),
+                            TError::AutoGen(QStringLiteral("Test"), 1));
                     }
                 },
                 parallel);

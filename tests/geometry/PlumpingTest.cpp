@@ -731,17 +731,6 @@ TEST_F(PlumpingTest, PropertiesOverRandomRingsAndLines) {
         const ConstGeomPtr again = geom::PlumpGeometryForProjectionAndDevice(
             plumped, world.forward, world.inverse, xOrigin, 0.0, deviceSize);
         EXPECT_EQ(again, plumped);
-        if (again != plumped && std::getenv("LMX_DEBUG_PLUMP")) {
-            for (std::size_t p = 0; p < polys.size(); ++p) {
-                for (std::size_t r = 0; r < polys[p].size(); ++r) {
-                    printf("in %zu/%zu: %s\n", p, r, geomtest::ToString(polys[p][r]).c_str());
-                    printf("out %zu/%zu: %s\n", p, r,
-                           geomtest::ToString(plumped->GetPolys()[p][r]).c_str());
-                    printf("again %zu/%zu: %s\n", p, r,
-                           geomtest::ToString(again->GetPolys()[p][r]).c_str());
-                }
-            }
-        }
     }
     EXPECT_GT(repaired, 2000);
     EXPECT_GT(poleRings, 400);
