@@ -28,6 +28,9 @@ namespace {
 constexpr double kFoldStop = 2.220446049250313e-16;
 // Values this close to 0 or 1 count as lying on the world's bottom or top edge.
 constexpr double kEdgeSlack = 4.440892098500626e-16;
+// Midpoints this close to the world's bottom or top edge may have been held there by the
+// projection; they are mapped back before they are halved again.
+constexpr double kNearWorldEdge = 1e-9;
 // Nested levels of the split recursion; level 101 is a logic error.
 constexpr int kMaxSplitDepth = 100;
 // The latitude step (degrees) whose projected height bounds the tolerance from below.
@@ -88,7 +91,7 @@ double MinX(const Path& path) {
     return minX;
 }
 
-// ---- Wrap check and path folding (steps 4 and 7.1) ----
+// ---- Wrap check and path folding ----
 
 bool PathNeedsFolding(const Path& path, double reference) {
     if (path.size() < 2) {
@@ -505,7 +508,7 @@ void Repair(Geom& geometry, double xOrigin, const Transforms& transforms) {
     }
 }
 
-// ---- Split recursion and densification (steps 8 and 9) ----
+// ---- Split recursion and densification ----
 
 // A path point with its place on the sphere (from the inverse transform), computed once per
 // point however often the point ends a segment.
@@ -525,21 +528,21 @@ public:
         return {point, lmxgeo::SpherePoint::FromDegrees(latitude, longitude)};
     }
 
-    // The segment test; m receives the midpoint when the segment is split.
-    bool NeedsSplit(const Vertex& a, const Vertex& b, Point& m) const {
+    // The segment test; middle receives the midpoint when the segment is split. The arc's
+    // midpoint on the sphere is the same from either end, so the test's reverse midpoint is m
+    // and its two extra distances repeat the first two.
+    bool NeedsSplit(const Vertex& a, const Vertex& b, Vertex& middle) const {
         if (SquaredDistance(a.point, b.point) <= m_tolerance) {
             return false;
         }
-        m = Midpoint(a, b);
+        middle = Midpoint(a, b);
+        const Point& m = middle.point;
         if (SquaredDistance(m, a.point) >= m_tolerance &&
             SquaredDistance(m, b.point) >= m_tolerance) {
             return true;
         }
-        const Point reverse = Midpoint(b, a);
         return std::sqrt(SquaredDistance(a.point, m)) >= m_half &&
-               std::sqrt(SquaredDistance(b.point, m)) >= m_half &&
-               std::sqrt(SquaredDistance(b.point, reverse)) >= m_half &&
-               std::sqrt(SquaredDistance(a.point, reverse)) >= m_half;
+               std::sqrt(SquaredDistance(b.point, m)) >= m_half;
     }
 
     // Appends what the segment (a, b) becomes after a (exclusive) up to b (inclusive).
@@ -549,12 +552,11 @@ public:
             ThrowLogicException(__FILE__, __LINE__, "infinite recursion while plumping",
                                 TError::LogicAssert(kInfiniteRecursionAssert));
         }
-        Point m;
-        if (!NeedsSplit(a, b, m)) {
+        Vertex middle;
+        if (!NeedsSplit(a, b, middle)) {
             out.push_back(b.point);
             return;
         }
-        const Vertex middle = MakeVertex(m);
         Split(a, middle, depth, out);
         Split(middle, b, depth, out);
     }
@@ -576,7 +578,7 @@ public:
     }
 
     bool PathNeedsSplit(const Path& path) const {
-        Point m;
+        Vertex middle;
         std::optional<Vertex> previous; // made only for segments that need the midpoint
         for (std::size_t i = 1; i < path.size(); ++i) {
             if (SquaredDistance(path[i - 1], path[i]) <= m_tolerance) {
@@ -587,7 +589,7 @@ public:
                 previous = MakeVertex(path[i - 1]);
             }
             const Vertex current = MakeVertex(path[i]);
-            if (NeedsSplit(*previous, current, m)) {
+            if (NeedsSplit(*previous, current, middle)) {
                 return true;
             }
             previous = current;
@@ -597,11 +599,18 @@ public:
 
 private:
     // The great-arc midpoint (map both ends back with the inverse, halfway along the great arc
-    // from a to b, forward) in world units, its X folded next to a's and then b's.
-    Point Midpoint(const Vertex& a, const Vertex& b) const {
-        const lmxgeo::XY middle = lmxgeo::PointOnEllipticArc::Midpoint(a.sphere, b.sphere);
-        const auto [x, y] = m_forward(middle.x, middle.y);
-        return {FoldNext(FoldNext(x, a.point.x), b.point.x), y};
+    // from a to b, forward) in world units, its X folded next to a's and then b's. Inside the
+    // world the projection is one-to-one and the arc's own point is kept for the next halving;
+    // on the world's top or bottom edge the projection may have held the latitude back, so the
+    // next halving starts from the point as drawn.
+    Vertex Midpoint(const Vertex& a, const Vertex& b) const {
+        const lmxgeo::SpherePoint middle = lmxgeo::PointOnEllipticArc::Midpoint(a.sphere, b.sphere);
+        const auto [x, y] = m_forward(middle.longitude, middle.latitude);
+        const Point point{FoldNext(FoldNext(x, a.point.x), b.point.x), y};
+        if (y > kNearWorldEdge && y < 1.0 - kNearWorldEdge) {
+            return {point, middle};
+        }
+        return MakeVertex(point);
     }
 
     const SpatialTransform& m_forward;

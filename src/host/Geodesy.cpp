@@ -105,18 +105,22 @@ SpherePoint SpherePoint::FromDegrees(double latitude, double longitude) {
             std::sin(phi)};
 }
 
-XY PointOnEllipticArc::Midpoint(const SpherePoint& first, const SpherePoint& second) {
+SpherePoint PointOnEllipticArc::Midpoint(const SpherePoint& first, const SpherePoint& second) {
     const Vector3 sum{first.x + second.x, first.y + second.y, first.z + second.z};
-    if (Dot(sum, sum) < kAntipodalSquaredSum) {
-        return PointOnEllipticArc(first.latitude, first.longitude, second.latitude,
-                                  second.longitude)
-            .Parametric(0.5);
+    const double length2 = Dot(sum, sum);
+    if (length2 < kAntipodalSquaredSum) {
+        const XY halfway =
+            PointOnEllipticArc(first.latitude, first.longitude, second.latitude, second.longitude)
+                .Parametric(0.5);
+        return SpherePoint::FromDegrees(halfway.y, halfway.x);
     }
     const XY middle = ToLongitudeLatitude(sum);
     // Within half a turn of the first point's longitude, its whole turns kept.
     const double longitude =
         middle.x + 360.0 * std::round((first.longitude - middle.x) * (1.0 / 360.0));
-    return {longitude, middle.y};
+    const double inverseLength = 1.0 / std::sqrt(length2);
+    return {middle.y, longitude, sum.x * inverseLength, sum.y * inverseLength,
+            sum.z * inverseLength};
 }
 
 double PointOnEllipticArc::LatitudeAtLongitude(double longitude) const {

@@ -43,9 +43,10 @@ public:
     XY Parametric(double t) const;
 
     // The midpoint of the arc between two prepared points: Parametric(0.5) of that arc (equal
-    // to the last bits or so) without the trigonometry of its end points, for callers that
-    // halve the same points again and again.
-    static XY Midpoint(const SpherePoint& first, const SpherePoint& second);
+    // to the last bits or so), itself prepared, without the trigonometry of its end points, for
+    // callers that halve the halves again. On the sphere the midpoint does not depend on the
+    // arc's direction; only the whole turns of its longitude follow the first point's.
+    static SpherePoint Midpoint(const SpherePoint& first, const SpherePoint& second);
 
     // Where the arc crosses the meridian of the given longitude: the latitude there, or NaN
     // when the arc does not reach that meridian or runs along it (no single crossing).
