@@ -5,7 +5,7 @@
 //   parallel form) and beside GEOSDensify on the same rings as lines (straight lines only);
 // - generalization beside GEOSSimplify on the same random-walk lines;
 // - WKT parsing beside GEOS's WKT reader alone on the same text;
-// - union of overlapping polygons on one thread and on two.
+// - union of a grid of adjacent cells on one thread and on two.
 // Prints medians and the ratios against their targets.
 
 #include <GeographicLib/Geodesic.hpp>
@@ -54,8 +54,9 @@ constexpr double kWalkStep = 0.01;
 constexpr double kGeneralizeTolerance = 5.0; // the generalizer uses a thousandth of it
 constexpr double kGeneralizerScale = 0.001;
 
-constexpr int kUnionPolygons = 300;
-constexpr int kUnionVertices = 200;
+constexpr int kUnionRows = 15;
+constexpr int kUnionColumns = 20;
+constexpr int kCellSideVertices = 50;
 
 constexpr double kPlumpOverGeographicLibTarget = 4.0;
 constexpr double kPlumpOverGeosDensifyTarget = 0.25;
@@ -304,20 +305,31 @@ std::vector<geom::Path> MakeRandomWalks(std::mt19937_64& random) {
     return lines;
 }
 
-std::vector<DataValue> MakeUnionInput(std::mt19937_64& random) {
-    std::uniform_real_distribution<double> centre(-10.0, 10.0);
+// A grid of adjacent square cells, row by row, like the regions a territory is made of: every
+// side carries kCellSideVertices points at the same places as its neighbour's side.
+std::vector<DataValue> MakeUnionInput() {
+    const auto coordinate = [](int cell, int step) {
+        return static_cast<double>(cell * kCellSideVertices + step) / kCellSideVertices;
+    };
     std::vector<DataValue> values;
-    for (int p = 0; p < kUnionPolygons; ++p) {
-        geom::Path ring;
-        const double cx = centre(random);
-        const double cy = centre(random);
-        for (int k = 0; k < kUnionVertices; ++k) {
-            const double angle = 2.0 * M_PI * k / kUnionVertices;
-            ring.push_back({cx + 2.0 * std::cos(angle), cy + 2.0 * std::sin(angle)});
+    for (int row = 0; row < kUnionRows; ++row) {
+        for (int column = 0; column < kUnionColumns; ++column) {
+            geom::Path ring;
+            for (int k = 0; k < kCellSideVertices; ++k) {
+                ring.push_back({coordinate(column, k), coordinate(row, 0)});
+            }
+            for (int k = 0; k < kCellSideVertices; ++k) {
+                ring.push_back({coordinate(column + 1, 0), coordinate(row, k)});
+            }
+            for (int k = kCellSideVertices; k > 0; --k) {
+                ring.push_back({coordinate(column, k), coordinate(row + 1, 0)});
+            }
+            for (int k = kCellSideVertices; k > 0; --k) {
+                ring.push_back({coordinate(column, 0), coordinate(row, k)});
+            }
+            ring.push_back(ring.front());
+            values.push_back(DataValue::String(QString::fromStdString(Wkt({ring}))));
         }
-        ring.push_back(ring.front());
-        std::string polygon = Wkt({ring});
-        values.push_back(DataValue::String(QString::fromStdString(polygon)));
     }
     return values;
 }
@@ -418,7 +430,7 @@ int main() {
     GEOSWKTReader_destroy_r(geos.get(), reader);
 
     // Union on one and two threads.
-    const std::vector<DataValue> unionInput = MakeUnionInput(random);
+    const std::vector<DataValue> unionInput = MakeUnionInput();
     auto unionSeconds = [&](int threads) {
         const tbb::global_control limit(tbb::global_control::max_allowed_parallelism,
                                         static_cast<std::size_t>(threads));
@@ -449,7 +461,8 @@ int main() {
     std::printf("WKT: %zu bytes\n", wkt.size());
     std::printf("  lmxmaps WktParser      %8.1f ms\n", wktSeconds * 1e3);
     std::printf("  GEOS WKT reader        %8.1f ms\n", geosWktSeconds * 1e3);
-    std::printf("union: %d polygons of %d vertices\n", kUnionPolygons, kUnionVertices);
+    std::printf("union: a grid of %d x %d adjacent cells of %d vertices\n", kUnionColumns,
+                kUnionRows, 4 * kCellSideVertices);
     std::printf("  1 thread               %8.1f ms\n", unionOneThread * 1e3);
     std::printf("  2 threads              %8.1f ms\n", unionTwoThreads * 1e3);
     std::printf("\n");

@@ -1,6 +1,8 @@
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <string>
+#include <thread>
 
 #include <lmxmaps/host/Shapes.h>
 
@@ -70,6 +72,35 @@ std::string ToWkt(const GEOSGeometry& shape) {
     return WktSerialization::Compose(type, points, lines, polys);
 }
 
+// The shapes (taken) united into one: several shapes, or the parts of a single multi-shape,
+// dissolve into one another.
+geos::GeometryPtr UnaryUnion(std::vector<geos::GeometryPtr>::iterator begin,
+                             std::vector<geos::GeometryPtr>::iterator end) {
+    const GEOSContextHandle_t handle = geos::ThreadContext::Get().Handle();
+    std::vector<GEOSGeometry*> members;
+    members.reserve(static_cast<std::size_t>(end - begin));
+    for (auto it = begin; it != end; ++it) {
+        members.push_back(it->get());
+    }
+    GEOSGeometry* collection = GEOSGeom_createCollection_r(
+        handle, GEOS_GEOMETRYCOLLECTION, members.data(), static_cast<unsigned>(members.size()));
+    if (collection == nullptr) {
+        geos::ThrowGeosError("collecting shapes");
+    }
+    // The collection owns its members now.
+    for (auto it = begin; it != end; ++it) {
+        static_cast<void>(it->release());
+    }
+    const geos::GeometryPtr owned(collection);
+    return Checked(GEOSUnaryUnion_r(handle, owned.get()), "uniting shapes");
+}
+
+// One group per hardware thread: each group is united by GEOS's cascaded union on its own
+// thread, then the groups' results are united.
+std::size_t UnionGroupCount() {
+    return std::max(1U, std::thread::hardware_concurrency());
+}
+
 } // namespace
 
 std::string CreatePoint(double x, double y) {
@@ -112,24 +143,20 @@ std::string Union::Finish(int output) {
     if ((m_impl->options & kUnionMakeValid) != 0) {
         m_impl->executor(count, [&shapes](std::size_t i) { MakeValid(shapes[i]); });
     }
-    if (count == 1) {
-        // Dissolves the parts of a single multi-shape as a union of several shapes would.
-        shapes[0] = Checked(GEOSUnaryUnion_r(geos::ThreadContext::Get().Handle(), shapes[0].get()),
-                            "uniting shapes");
+    // Neighbouring input shapes stay in one group, which keeps the partial results small when
+    // the input runs along the map.
+    const std::size_t groups = std::min<std::size_t>(count, UnionGroupCount());
+    std::vector<geos::GeometryPtr> united(groups);
+    m_impl->executor(groups, [&shapes, &united, count, groups](std::size_t group) {
+        const std::size_t begin = group * count / groups;
+        const std::size_t end = (group + 1) * count / groups;
+        united[group] = UnaryUnion(shapes.begin() + static_cast<std::ptrdiff_t>(begin),
+                                   shapes.begin() + static_cast<std::ptrdiff_t>(end));
+    });
+    if (groups == 1) {
+        return ToWkt(*united[0]);
     }
-    // Round by round, shape i absorbs shape i + stride; the pairs of a round are disjoint.
-    for (std::size_t stride = 1; stride < count; stride *= 2) {
-        const std::size_t pairs = (count - stride + 2 * stride - 1) / (2 * stride);
-        m_impl->executor(pairs, [&shapes, stride](std::size_t pair) {
-            const std::size_t left = pair * 2 * stride;
-            const std::size_t right = left + stride;
-            shapes[left] = Checked(GEOSUnion_r(geos::ThreadContext::Get().Handle(),
-                                               shapes[left].get(), shapes[right].get()),
-                                   "uniting shapes");
-            shapes[right].reset();
-        });
-    }
-    return ToWkt(*shapes[0]);
+    return ToWkt(*UnaryUnion(united.begin(), united.end()));
 }
 
 void Centroid::AddConstituent(double x, double y) {
