@@ -22,8 +22,11 @@
 #include <lmxmaps/host/HTTPRequestor.h>
 
 #include "FixtureServer.h"
+#include "Median.h"
 
 namespace {
+
+using bench::Median;
 
 using Clock = std::chrono::steady_clock;
 
@@ -138,15 +141,6 @@ void BM_Curl(benchmark::State& state) {
                failures);
     }
     state.SetItemsProcessed(state.iterations() * kTileCount);
-}
-
-double Median(std::vector<double> values) {
-    if (values.empty()) {
-        return 0.0;
-    }
-    std::sort(values.begin(), values.end());
-    const std::size_t middle = values.size() / 2;
-    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2.0;
 }
 
 void PrintTable() {

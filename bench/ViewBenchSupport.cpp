@@ -63,15 +63,6 @@ double Ms(Clock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();
 }
 
-double Median(std::vector<double> values) {
-    if (values.empty()) {
-        return 0.0;
-    }
-    std::sort(values.begin(), values.end());
-    const std::size_t middle = values.size() / 2;
-    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2.0;
-}
-
 double CpuMs(const rusage& usage) {
     const auto ms = [](const timeval& t) {
         return t.tv_sec * 1e3 + t.tv_usec / 1e3;

@@ -12,6 +12,8 @@
 #include <sys/resource.h>
 #include <vector>
 
+#include "Median.h"
+
 class MappedImageInstance;
 
 namespace viewbench {
@@ -20,7 +22,7 @@ using Clock = std::chrono::steady_clock;
 
 [[noreturn]] void Fail(const std::string& message);
 double Ms(Clock::duration d);
-double Median(std::vector<double> values);
+using bench::Median;
 // User plus system time.
 double CpuMs(const rusage& usage);
 void WriteFile(const QString& path, const QString& text);
