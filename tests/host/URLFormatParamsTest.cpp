@@ -67,35 +67,38 @@ TEST(URLFormatParams, DecodesBackToTheSameParameters) {
 }
 
 TEST(HttpFullUrl, SchemeHostAndPort) {
-    const RequestInfo tile(QStringLiteral("/tiles/1/2/3.png"));
-    EXPECT_EQ(FullUrl(QStringLiteral("tiles.example"), 0, tile),
-              QStringLiteral("http://tiles.example/tiles/1/2/3.png"));
-    EXPECT_EQ(FullUrl(QStringLiteral("tiles.example"), 80, tile),
-              QStringLiteral("http://tiles.example/tiles/1/2/3.png"));
-    EXPECT_EQ(FullUrl(QStringLiteral("tiles.example"), 8080, tile),
-              QStringLiteral("http://tiles.example:8080/tiles/1/2/3.png"));
-    EXPECT_EQ(FullUrl(QStringLiteral("https://tiles.example/"), 443, tile),
-              QStringLiteral("https://tiles.example/tiles/1/2/3.png"));
-    EXPECT_EQ(FullUrl(QStringLiteral("https://tiles.example"), 80, tile),
-              QStringLiteral("https://tiles.example:80/tiles/1/2/3.png"));
-    RequestInfo secure = tile;
-    secure.scheme = HTTPRequest::Scheme::Https;
-    EXPECT_EQ(FullUrl(QStringLiteral("tiles.example"), 0, secure),
-              QStringLiteral("https://tiles.example/tiles/1/2/3.png"));
-    // A server's own scheme beats the request's.
-    EXPECT_EQ(FullUrl(QStringLiteral("http://tiles.example"), 0, secure),
-              QStringLiteral("http://tiles.example/tiles/1/2/3.png"));
-    EXPECT_EQ(FullUrl(QStringLiteral("::1"), 8080, tile),
-              QStringLiteral("http://[::1]:8080/tiles/1/2/3.png"));
-    EXPECT_EQ(FullUrl(QStringLiteral("[::1]"), 0, tile),
-              QStringLiteral("http://[::1]/tiles/1/2/3.png"));
-    // A port inside the server string serves when no port is given, and yields to one that is.
-    EXPECT_EQ(FullUrl(QStringLiteral("http://127.0.0.1:8081"), 0, tile),
-              QStringLiteral("http://127.0.0.1:8081/tiles/1/2/3.png"));
-    EXPECT_EQ(FullUrl(QStringLiteral("127.0.0.1:8081"), 9000, tile),
-              QStringLiteral("http://127.0.0.1:9000/tiles/1/2/3.png"));
-    EXPECT_EQ(FullUrl(QStringLiteral("https://[::1]:8443/"), 0, tile),
-              QStringLiteral("https://[::1]:8443/tiles/1/2/3.png"));
+    struct Case {
+        const char* server;
+        unsigned int port;
+        bool https;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"tiles.example", 0, false, "http://tiles.example"},
+        {"tiles.example", 80, false, "http://tiles.example"},
+        {"tiles.example", 8080, false, "http://tiles.example:8080"},
+        {"https://tiles.example/", 443, false, "https://tiles.example"},
+        {"https://tiles.example", 80, false, "https://tiles.example:80"},
+        {"tiles.example", 0, true, "https://tiles.example"},
+        // A server's own scheme beats the request's.
+        {"http://tiles.example", 0, true, "http://tiles.example"},
+        {"::1", 8080, false, "http://[::1]:8080"},
+        {"[::1]", 0, false, "http://[::1]"},
+        // A port inside the server string serves when no port is given, and yields to one that
+        // is.
+        {"http://127.0.0.1:8081", 0, false, "http://127.0.0.1:8081"},
+        {"127.0.0.1:8081", 9000, false, "http://127.0.0.1:9000"},
+        {"https://[::1]:8443/", 0, false, "https://[::1]:8443"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.server << " port " << c.port << " https " << c.https);
+        RequestInfo tile(QStringLiteral("/tiles/1/2/3.png"));
+        if (c.https) {
+            tile.scheme = HTTPRequest::Scheme::Https;
+        }
+        EXPECT_EQ(FullUrl(QLatin1String(c.server), c.port, tile),
+                  QLatin1String(c.expected) + QStringLiteral("/tiles/1/2/3.png"));
+    }
 }
 
 TEST(HttpFullUrl, PathsKeepTheirEscapesAndGainParameters) {

@@ -18,7 +18,7 @@
 #include <lmxmaps/host/HTTPRequestor.h>
 #include <lmxmaps/host/Options.h>
 
-#include "fixture/FixtureServer.h"
+#include "fixture/SharedFixtureServer.h"
 
 namespace {
 
@@ -123,20 +123,11 @@ std::vector<unsigned char> Bytes(const QByteArray& bytes) {
     return {bytes.begin(), bytes.end()};
 }
 
-class HttpRequestorTest : public ::testing::Test {
+class HttpRequestorTest : public SharedFixtureServer<::testing::Test> {
 protected:
-    static void SetUpTestSuite() {
-        s_server = new FixtureServer();
-        s_server->Start();
-    }
-    static void TearDownTestSuite() {
-        HTTPRequestor::CloseIdleConnections();
-        delete s_server;
-        s_server = nullptr;
-    }
     void SetUp() override {
+        SharedFixtureServer::SetUp();
         HTTPRequestor::SetAuthenticationPrompt(nullptr);
-        s_server->ClearLog();
     }
     void TearDown() override { HTTPRequestor::CloseIdleConnections(); }
 
@@ -176,11 +167,8 @@ protected:
         EXPECT_THROW(task.CheckExceptions(), AsyncTask::CancelException);
     }
 
-    static FixtureServer* s_server;
     HttpOptionsGuard m_optionsGuard;
 };
-
-FixtureServer* HttpRequestorTest::s_server = nullptr;
 
 } // namespace
 
@@ -352,21 +340,6 @@ TEST_F(HttpRequestorTest, HeadersAreSentAndReceived) {
     EXPECT_EQ(headers->GetHeader(QStringLiteral("x-repeated")), QStringLiteral("first, second"));
     EXPECT_EQ(headers->GetHeader(QStringLiteral("X-MIXED-CASE")), QStringLiteral("Value"));
     EXPECT_EQ(headers->GetHeader(QStringLiteral("X-Absent")), QString());
-}
-
-TEST_F(HttpRequestorTest, CacheControlVariantsAreReadable) {
-    const std::pair<const char*, const char*> cases[] = {
-        {"/cache/long", "public, max-age=86400"},
-        {"/cache/short", "max-age=5"},
-        {"/cache/no-store", "no-store"},
-        {"/tile.png", ""},
-    };
-    for (const auto& [path, expected] : cases) {
-        const RefCntPtr<BinaryHTTPRequestor> request = Binary(QLatin1String(path));
-        request->Execute();
-        EXPECT_EQ(request->GetHeader(QStringLiteral("Cache-Control")), QLatin1String(expected))
-            << path;
-    }
 }
 
 TEST_F(HttpRequestorTest, MethodsBodiesQueriesAndRedirects) {

@@ -12,11 +12,13 @@
 #include <lmxmaps/host/SqliteImageCache.h>
 
 #include "ImageCacheTiles.h"
+#include "integration/IntegrationSupport.h"
 
 using ImageCacheTiles::Holds;
 using ImageCacheTiles::Key;
 using ImageCacheTiles::Png;
 using ImageCacheTiles::Store;
+using IntegrationSupport::HelperRun;
 
 namespace {
 
@@ -45,39 +47,10 @@ protected:
     QTemporaryDir m_directory;
 };
 
-struct HelperRun {
-    int exitCode = -1;
-    QString output;
-    QString errors;
-};
-
-QProcess*
-StartHelper(QProcess& process, const QStringList& arguments,
-            const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment()) {
-    process.setProcessEnvironment(environment);
-    process.start(kHelperPath, arguments);
-    return &process;
-}
-
-HelperRun Finish(QProcess& process) {
-    HelperRun run;
-    if (!process.waitForFinished(kHelperTimeoutMs) ||
-        process.exitStatus() != QProcess::NormalExit) {
-        run.errors = QStringLiteral("helper did not finish normally");
-        return run;
-    }
-    run.exitCode = process.exitCode();
-    run.output = QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed();
-    run.errors = QString::fromLocal8Bit(process.readAllStandardError());
-    return run;
-}
-
 HelperRun
 RunHelper(const QStringList& arguments,
           const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment()) {
-    QProcess process;
-    StartHelper(process, arguments, environment);
-    return Finish(process);
+    return IntegrationSupport::RunHelper(kHelperPath, arguments, environment, kHelperTimeoutMs);
 }
 
 std::int64_t EntrySize(int index) {
@@ -398,9 +371,11 @@ TEST_F(PersistentImageCacheTest, ManyThreadsAndProcessesShareOneDatabase) {
     std::vector<std::unique_ptr<QProcess>> processes;
     for (int first : processFirsts) {
         processes.push_back(std::make_unique<QProcess>());
-        StartHelper(*processes.back(),
-                    {QStringLiteral("churn"), DatabasePath(), QString::number(first),
-                     QString::number(kTilesPerWorker), QString::number(kRounds)});
+        IntegrationSupport::StartHelper(*processes.back(), kHelperPath,
+                                        {QStringLiteral("churn"), DatabasePath(),
+                                         QString::number(first), QString::number(kTilesPerWorker),
+                                         QString::number(kRounds)},
+                                        QProcessEnvironment::systemEnvironment());
     }
     std::atomic<int> failures{0};
     std::vector<std::thread> threads;
@@ -420,7 +395,7 @@ TEST_F(PersistentImageCacheTest, ManyThreadsAndProcessesShareOneDatabase) {
         thread.join();
     }
     for (const auto& process : processes) {
-        const HelperRun run = Finish(*process);
+        const HelperRun run = IntegrationSupport::Finish(*process, kHelperTimeoutMs);
         EXPECT_EQ(run.exitCode, 0) << run.errors.toStdString();
     }
     EXPECT_EQ(failures.load(), 0);
@@ -429,14 +404,12 @@ TEST_F(PersistentImageCacheTest, ManyThreadsAndProcessesShareOneDatabase) {
     for (int index = 0; index < kSharedTiles; ++index) {
         everyTile.push_back(index);
     }
-    for (int first : processFirsts) {
-        for (int index = first; index < first + kTilesPerWorker; ++index) {
-            everyTile.push_back(index);
-        }
-    }
+    std::vector<int> workerFirsts = processFirsts;
     for (int thread = 0; thread < kThreads; ++thread) {
-        for (int index = 3000 + thread * 100; index < 3000 + thread * 100 + kTilesPerWorker;
-             ++index) {
+        workerFirsts.push_back(3000 + thread * 100);
+    }
+    for (int first : workerFirsts) {
+        for (int index = first; index < first + kTilesPerWorker; ++index) {
             everyTile.push_back(index);
         }
     }

@@ -1,14 +1,11 @@
 // The loopback map servers of the lmx_servers fixture: what the tile, cache and WMS tests rely
 // on, checked here once so that a broken server set-up shows up as such.
 
-#include "servers/TestServers.h"
-
 #include <QColor>
 #include <QImage>
 #include <QSet>
 #include <algorithm>
 #include <cstddef>
-#include <cstdlib>
 #include <gtest/gtest.h>
 #include <iterator>
 #include <string>
@@ -16,6 +13,8 @@
 #include <vector>
 
 #include <lmxmaps/host/HTTPRequestor.h>
+
+#include "integration/IntegrationSupport.h"
 
 namespace {
 
@@ -61,19 +60,7 @@ std::pair<unsigned, unsigned> PngSize(const std::vector<unsigned char>& bytes) {
     return {be32(16), be32(20)};
 }
 
-class TestServersTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        if (std::getenv("LMX_TEST_SERVERS_DIR") == nullptr) {
-            GTEST_SKIP() << "LMX_TEST_SERVERS_DIR is unset: run through ctest";
-        }
-        m_servers = TestServers::Get();
-        ASSERT_NE(m_servers, nullptr) << "no complete servers.env in LMX_TEST_SERVERS_DIR";
-    }
-    void TearDown() override { HTTPRequestor::CloseIdleConnections(); }
-
-    const TestServers* m_servers = nullptr;
-};
+using TestServersTest = IntegrationSupport::TestServersFixture;
 
 } // namespace
 

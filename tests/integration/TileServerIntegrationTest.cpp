@@ -3,26 +3,21 @@
 // second lighttpd. Other processes may use the same servers at once, so each test counts only
 // requests that carry its own marker or ask for tiles no other test asks for.
 
-#include <QProcess>
-#include <QSet>
 #include <QTemporaryDir>
 #include <algorithm>
-#include <cstdlib>
 #include <fstream>
-#include <gtest/gtest.h>
 #include <string>
 #include <unistd.h>
 #include <vector>
 
 #include <lmxmaps/MapTileServer.h>
-#include <lmxmaps/MappedImageCache.h>
 
-#include "imagery/ImageryTestSupport.h"
+#include "integration/IntegrationSupport.h"
 #include "providers/QStringPrinter.h"
-#include "providers/TileGrid.h"
-#include "servers/TestServers.h"
 
 namespace {
+
+using namespace IntegrationSupport;
 
 constexpr int kHelperTimeoutMs = 60000;
 const QString kHelperPath = QStringLiteral(LMX_TILE_VIEW_HELPER);
@@ -57,103 +52,24 @@ int CountRequestsWith(const std::string& accessLog, std::size_t from, const QStr
     return CountRequestsWith(accessLog, from, std::vector<std::string>{marker.toStdString()});
 }
 
-struct Rendered {
-    RefCntPtr<MappedImageCollection> images;
-    CompositeMappedImage* composite = nullptr;
-    RasterMapProvider::TileCounts counts;
-};
-
-Rendered Render(RasterMapProvider& provider, const MapQueryPtr& view) {
-    Rendered rendered;
-    rendered.images = provider.GetMappedImages(view, false, MapCode::Default, 0,
-                                               ColorObject::Transparent(), &rendered.counts);
-    if (rendered.images->images.size() == 1) {
-        rendered.composite =
-            dynamic_cast<CompositeMappedImage*>(rendered.images->images[0].GetInstance().get());
-    }
-    int count = 0;
-    if (rendered.composite == nullptr) {
-        ADD_FAILURE() << "no composite image";
-    } else if (!PollUntilSettled(*rendered.composite, count)) {
-        ADD_FAILURE() << "the tiles did not arrive";
-    }
-    return rendered;
-}
-
-// Tiles whose fetch failed.
-int FailedTiles(const CompositeMappedImage& composite) {
-    int failed = 0;
-    for (const MappedImageInstancePtr& tile : composite.GetTiles()) {
-        WarningList errors;
-        bool hadErrors = false;
-        tile->GetErrors(errors, hadErrors);
-        failed += hadErrors ? 1 : 0;
-    }
-    return failed;
-}
-
-// Distinct colours in an area of the composite.
-int ColoursIn(const CompositeMappedImage& composite, const QRect& area) {
-    const QImage pixels = composite.GetImageObject()->GetImage();
-    QSet<QRgb> colours;
-    for (int y = area.top(); y <= area.bottom(); ++y) {
-        for (int x = area.left(); x <= area.right(); ++x) {
-            colours.insert(pixels.pixel(x, y));
-        }
-    }
-    return colours.size();
-}
-
-struct HelperRun {
-    int exitCode = -1;
-    QString output;
-    QString errors;
-};
-
 // Renders a block of tiles in a new process with the given disk cache directory.
 HelperRun RenderInNewProcess(const QString& cacheDirectory, const QString& server,
                              const QString& urlFormat, int level, int column, int row, int columns,
                              int rows) {
-    QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("LMX_ImageCacheDirectory"), cacheDirectory);
-    process.setProcessEnvironment(environment);
-    process.start(kHelperPath,
-                  {server, urlFormat, QString::number(level), QString::number(column),
-                   QString::number(row), QString::number(columns), QString::number(rows)});
-    HelperRun run;
-    if (!process.waitForFinished(kHelperTimeoutMs) ||
-        process.exitStatus() != QProcess::NormalExit) {
-        process.kill();
-        process.waitForFinished();
-        run.errors = QStringLiteral("the helper did not finish");
-        return run;
-    }
-    run.exitCode = process.exitCode();
-    run.output = QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed();
-    run.errors = QString::fromLocal8Bit(process.readAllStandardError());
-    return run;
+    return RunHelper(kHelperPath,
+                     {server, urlFormat, QString::number(level), QString::number(column),
+                      QString::number(row), QString::number(columns), QString::number(rows)},
+                     environment, kHelperTimeoutMs);
 }
 
-class TileServerIntegrationTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        if (std::getenv("LMX_TEST_SERVERS_DIR") == nullptr) {
-            GTEST_SKIP() << "LMX_TEST_SERVERS_DIR is unset: run through ctest";
-        }
-        m_servers = TestServers::Get();
-        ASSERT_NE(m_servers, nullptr) << "no complete servers.env in LMX_TEST_SERVERS_DIR";
-        ASSERT_NE(TileGrid::PrivateDiskCache(), nullptr);
-        TileGrid::PrivateDiskCache()->Clear();
-        MappedImageCache::Singleton().Clear();
-        MapConnection::CloseAll();
-    }
-    void TearDown() override {
-        MappedImageCache::Singleton().Clear();
-        MapConnection::CloseAll();
-        HTTPRequestor::CloseIdleConnections();
-    }
+int ColoursIn(const CompositeMappedImage& composite, const QRect& area) {
+    return DistinctColours(CompositePixels(composite), area);
+}
 
+class TileServerIntegrationTest : public TestServersFixture {
+protected:
     AttributeMap StaticServer(const QString& urlFormat, AttributeMap more = {}) const {
         more[QStringLiteral("class")] = QString::fromUtf16(MapTileServerProvider::valueClassAttr);
         more[QStringLiteral("server")] = Origin(m_servers->staticPort);
@@ -161,8 +77,6 @@ protected:
         more[QStringLiteral("url-format")] = urlFormat;
         return more;
     }
-
-    const TestServers* m_servers = nullptr;
 };
 
 } // namespace
@@ -176,7 +90,7 @@ TEST_F(TileServerIntegrationTest, RealTilesComposeAndAnIdenticalViewSendsNothing
     const Rendered first = Render(provider, TileGrid::TileView(3, 4, 2, 2, 2));
     ASSERT_NE(first.composite, nullptr);
     EXPECT_EQ(first.counts.fresh, 4);
-    EXPECT_EQ(FailedTiles(*first.composite), 0);
+    EXPECT_TRUE(TileErrors(*first.composite).empty());
     // Real imagery, not a wait colour or a blank: every tile has many colours.
     for (const QPoint corner : {QPoint(0, 0), QPoint(256, 0), QPoint(0, 256), QPoint(256, 256)}) {
         EXPECT_GT(ColoursIn(*first.composite, QRect(corner, QSize(256, 256))), 50) << corner.x();
@@ -189,40 +103,34 @@ TEST_F(TileServerIntegrationTest, RealTilesComposeAndAnIdenticalViewSendsNothing
     EXPECT_EQ(CountRequestsWith(m_servers->staticAccessLog, logStart, marker), 4);
 }
 
-TEST_F(TileServerIntegrationTest, MaxAgeTilesAreReadFromDiskByANewProcess) {
-    const QTemporaryDir cache;
-    ASSERT_TRUE(cache.isValid());
-    const QString marker = Marker("disk");
-    const QString urlFormat = QStringLiteral("/max-age/{Z}/{X}/{Y}.png?") + marker;
-    const std::size_t logStart = AccessLogSize(m_servers->staticAccessLog);
-
-    const HelperRun first =
-        RenderInNewProcess(cache.path(), Origin(m_servers->staticPort), urlFormat, 3, 2, 2, 2, 2);
-    ASSERT_EQ(first.exitCode, 0) << first.errors.toStdString();
-    EXPECT_EQ(first.output, QStringLiteral("new 4 disk 0 memory 0 missing 0"));
-    EXPECT_EQ(CountRequestsWith(m_servers->staticAccessLog, logStart, marker), 4);
-
-    const HelperRun second =
-        RenderInNewProcess(cache.path(), Origin(m_servers->staticPort), urlFormat, 3, 2, 2, 2, 2);
-    ASSERT_EQ(second.exitCode, 0) << second.errors.toStdString();
-    EXPECT_EQ(second.output, QStringLiteral("new 0 disk 4 memory 0 missing 0"));
-    EXPECT_EQ(CountRequestsWith(m_servers->staticAccessLog, logStart, marker), 4);
-}
-
-TEST_F(TileServerIntegrationTest, NoStoreTilesAreFetchedAgainByANewProcess) {
-    const QTemporaryDir cache;
-    ASSERT_TRUE(cache.isValid());
-    const QString marker = Marker("no-store");
-    const QString urlFormat = QStringLiteral("/no-store/{Z}/{X}/{Y}.png?") + marker;
-    const std::size_t logStart = AccessLogSize(m_servers->staticAccessLog);
-
-    for (int run = 1; run <= 2; ++run) {
-        SCOPED_TRACE(run);
-        const HelperRun view = RenderInNewProcess(cache.path(), Origin(m_servers->staticPort),
-                                                  urlFormat, 3, 6, 2, 2, 2);
-        ASSERT_EQ(view.exitCode, 0) << view.errors.toStdString();
-        EXPECT_EQ(view.output, QStringLiteral("new 4 disk 0 memory 0 missing 0"));
-        EXPECT_EQ(CountRequestsWith(m_servers->staticAccessLog, logStart, marker), 4 * run);
+// A second process finds max-age tiles on disk, but fetches no-store tiles again.
+TEST_F(TileServerIntegrationTest, ANewProcessReadsFromDiskOnlyTilesTheServerLetItKeep) {
+    struct Case {
+        const char* prefix;
+        int column;
+        const char* secondRun;
+        int requestsAfterBoth;
+    };
+    const Case cases[] = {
+        {"max-age", 2, "new 0 disk 4 memory 0 missing 0", 4},
+        {"no-store", 6, "new 4 disk 0 memory 0 missing 0", 8},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.prefix);
+        const QTemporaryDir cache;
+        ASSERT_TRUE(cache.isValid());
+        const QString marker = Marker(c.prefix);
+        const QString urlFormat =
+            QStringLiteral("/%1/{Z}/{X}/{Y}.png?").arg(QLatin1String(c.prefix)) + marker;
+        const std::size_t logStart = AccessLogSize(m_servers->staticAccessLog);
+        for (const char* expected : {"new 4 disk 0 memory 0 missing 0", c.secondRun}) {
+            const HelperRun run = RenderInNewProcess(cache.path(), Origin(m_servers->staticPort),
+                                                     urlFormat, 3, c.column, 2, 2, 2);
+            ASSERT_EQ(run.exitCode, 0) << run.errors.toStdString();
+            EXPECT_EQ(run.output, QLatin1String(expected));
+        }
+        EXPECT_EQ(CountRequestsWith(m_servers->staticAccessLog, logStart, marker),
+                  c.requestsAfterBoth);
     }
 }
 
@@ -239,7 +147,7 @@ TEST_F(TileServerIntegrationTest, AdditionalServersShareTheRequests) {
     const Rendered view = Render(provider, TileGrid::TileView(4, 8, 5, 2, 2));
     ASSERT_NE(view.composite, nullptr);
     EXPECT_EQ(view.counts.fresh, 4);
-    EXPECT_EQ(FailedTiles(*view.composite), 0);
+    EXPECT_TRUE(TileErrors(*view.composite).empty());
     EXPECT_EQ(CountRequestsWith(m_servers->staticAccessLog, staticStart, paths), 2);
     EXPECT_EQ(CountRequestsWith(m_servers->mapServerAccessLog, mapServerStart, paths), 2);
     EXPECT_GT(ColoursIn(*view.composite, QRect(0, 0, 512, 512)), 50);

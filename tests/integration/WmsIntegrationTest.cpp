@@ -30,14 +30,14 @@
 #include <lmxmaps/host/StringTable.h>
 #include <lmxmaps/host/TLog.h>
 
-#include "fixture/FixtureServer.h"
 #include "fixture/FixtureWms.h"
-#include "imagery/ImageryTestSupport.h"
+#include "fixture/SharedFixtureServer.h"
+#include "integration/IntegrationSupport.h"
 #include "providers/QStringPrinter.h"
-#include "providers/TileGrid.h"
-#include "servers/TestServers.h"
 
 namespace {
+
+using namespace IntegrationSupport;
 
 constexpr int kHelperTimeoutMs = 30000;
 constexpr int kHttpTimeoutSeconds = 20;
@@ -102,47 +102,6 @@ MapQueryPtr View(const RefCntPtr<MapLayers>& layers, const QString& crs, const B
         static_cast<unsigned int>(std::lround(box.Width() * pixelsPerUnit)),
         static_cast<unsigned int>(std::lround(box.Height() * pixelsPerUnit)), QString(), QString(),
         false, false);
-}
-
-struct Rendered {
-    RefCntPtr<MappedImageCollection> images;
-    CompositeMappedImage* composite = nullptr;
-    RasterMapProvider::TileCounts counts;
-};
-
-Rendered Render(RasterMapProvider& provider, const MapQueryPtr& view) {
-    Rendered rendered;
-    rendered.images = provider.GetMappedImages(view, false, MapCode::Default, 0,
-                                               ColorObject::Transparent(), &rendered.counts);
-    if (rendered.images->images.size() == 1) {
-        rendered.composite =
-            dynamic_cast<CompositeMappedImage*>(rendered.images->images[0].GetInstance().get());
-    }
-    int count = 0;
-    if (rendered.composite == nullptr) {
-        ADD_FAILURE() << "no composite image";
-    } else if (!PollUntilSettled(*rendered.composite, count)) {
-        ADD_FAILURE() << "the tiles did not arrive";
-    }
-    return rendered;
-}
-
-// The warnings of the tiles that failed.
-std::vector<QString> TileErrors(const CompositeMappedImage& composite) {
-    std::vector<QString> messages;
-    for (const MappedImageInstancePtr& tile : composite.GetTiles()) {
-        WarningList errors;
-        bool hadErrors = false;
-        tile->GetErrors(errors, hadErrors);
-        for (const RefCntPtr<WarningMsg>& error : errors) {
-            messages.push_back(error->GetMessage());
-        }
-    }
-    return messages;
-}
-
-QImage CompositePixels(const CompositeMappedImage& composite) {
-    return composite.GetImageObject()->GetImage().convertToFormat(QImage::Format_ARGB32);
 }
 
 std::string Get(const std::string& host, int port, const std::string& target) {
@@ -215,17 +174,6 @@ PixelDifference ShiftedByOnePixel(const QImage& actual, int ax, const QImage& ex
                                   int tolerance) {
     return Compare(actual, ax + 1, 0, expected.copy(0, 0, expected.width() - 1, expected.height()),
                    tolerance);
-}
-
-int DistinctColours(const QImage& image, const QRect& area) {
-    std::vector<QRgb> colours;
-    for (int y = area.top(); y <= area.bottom(); ++y) {
-        for (int x = area.left(); x <= area.right(); ++x) {
-            colours.push_back(image.pixel(x, y));
-        }
-    }
-    std::sort(colours.begin(), colours.end());
-    return static_cast<int>(std::unique(colours.begin(), colours.end()) - colours.begin());
 }
 
 // The text of the first ServiceException of a report, trimmed; empty when there is none.
@@ -301,41 +249,15 @@ std::string SingleCrsCapabilities(const std::string& getMapUrl, const std::strin
     return xml + "    </Layer>\n  </Capability>\n</WMT_MS_Capabilities>\n";
 }
 
-class WmsIntegrationBase : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_NE(TileGrid::PrivateDiskCache(), nullptr);
-        TileGrid::PrivateDiskCache()->Clear();
-        MappedImageCache::Singleton().Clear();
-        MapConnection::CloseAll();
-    }
-    void TearDown() override {
-        MappedImageCache::Singleton().Clear();
-        MapConnection::CloseAll();
-        HTTPRequestor::CloseIdleConnections();
-    }
-};
-
 // ---------------------------------------------------------------------------------------------
 // MapServer
 
-class WmsIntegrationMapServer : public WmsIntegrationBase {
+class WmsIntegrationMapServer : public TestServersFixture {
 protected:
-    void SetUp() override {
-        if (std::getenv("LMX_TEST_SERVERS_DIR") == nullptr) {
-            GTEST_SKIP() << "LMX_TEST_SERVERS_DIR is unset: run through ctest";
-        }
-        m_servers = TestServers::Get();
-        ASSERT_NE(m_servers, nullptr) << "no complete servers.env in LMX_TEST_SERVERS_DIR";
-        WmsIntegrationBase::SetUp();
-    }
-
     std::shared_ptr<MapSource> MapServerSource() const {
         return MapSourceFactory(WmsSource(QStringLiteral("MapServer"), m_servers->mapServerPort,
                                           QStringLiteral("/mapserv")));
     }
-
-    const TestServers* m_servers = nullptr;
 };
 
 TEST_F(WmsIntegrationMapServer, CapabilitiesGiveTheLayerTreeInTheRootsProjection) {
@@ -567,61 +489,35 @@ QString GetMapAddress(const WmsCapabilities& capabilities) {
 // MapServer's own 1.0.0 document lists a layer's codes in one SRS element, names formats by
 // elements (<PNG />) and the address by attribute (<Get onlineResource=...>).
 TEST_F(WmsIntegrationMapServer, MapServersOlderCapabilitiesAreRead) {
-    struct Older {
-        VersionNumber version;
-        std::string target;
-        // Only in that version's form of the document.
-        std::string marker;
-    };
-    const Older older[] = {
-        {VersionNumber(1, 0, 0), "/mapserv?SERVICE=WMS&WMTVER=1.0.0&REQUEST=capabilities",
-         "<Format><PNG />"},
-    };
-    for (const Older& document : older) {
-        SCOPED_TRACE(document.target);
-        const std::string bytes = Get("127.0.0.1", m_servers->mapServerPort, document.target);
-        ASSERT_NE(bytes.find(document.marker), std::string::npos) << bytes.substr(0, 2000);
-        ASSERT_NE(bytes.find("<SRS>EPSG:4326 EPSG:3857</SRS>"), std::string::npos);
-        WmsCapabilities capabilities;
-        ASSERT_NO_THROW(capabilities = WmsCapabilities::Read(
-                            DOMParser::Parse(QByteArray::fromStdString(bytes))));
-        EXPECT_EQ(capabilities.version, document.version);
-        EXPECT_EQ(capabilities.title, QStringLiteral("lmxmaps test map"));
-        EXPECT_EQ(capabilities.imageFormat, QStringLiteral("image/png"));
-        EXPECT_EQ(GetMapAddress(capabilities),
-                  QStringLiteral("http://127.0.0.1:%1/mapserv").arg(m_servers->mapServerPort));
-        ASSERT_TRUE(capabilities.layers);
-        std::vector<QString> names;
-        for (const MapLayer& layer : capabilities.layers->GetLayers()) {
-            names.push_back(layer.GetName());
-            // The better of the two listed codes, inherited from the root.
-            EXPECT_EQ(layer.GetAttribute(MapLayer::attrCRS), QStringLiteral("EPSG:3857"))
-                << layer.GetName().toStdString();
-        }
-        EXPECT_EQ(names, (std::vector<QString>{"lmxmaps", "bluemarble", "land", "boundaries",
-                                               "countries", "lakes", "cities"}));
+    const std::string bytes = Get("127.0.0.1", m_servers->mapServerPort,
+                                  "/mapserv?SERVICE=WMS&WMTVER=1.0.0&REQUEST=capabilities");
+    ASSERT_NE(bytes.find("<Format><PNG />"), std::string::npos) << bytes.substr(0, 2000);
+    ASSERT_NE(bytes.find("<SRS>EPSG:4326 EPSG:3857</SRS>"), std::string::npos);
+    WmsCapabilities capabilities;
+    ASSERT_NO_THROW(capabilities =
+                        WmsCapabilities::Read(DOMParser::Parse(QByteArray::fromStdString(bytes))));
+    EXPECT_EQ(capabilities.version, VersionNumber(1, 0, 0));
+    EXPECT_EQ(capabilities.title, QStringLiteral("lmxmaps test map"));
+    EXPECT_EQ(capabilities.imageFormat, QStringLiteral("image/png"));
+    EXPECT_EQ(GetMapAddress(capabilities),
+              QStringLiteral("http://127.0.0.1:%1/mapserv").arg(m_servers->mapServerPort));
+    ASSERT_TRUE(capabilities.layers);
+    std::vector<QString> names;
+    for (const MapLayer& layer : capabilities.layers->GetLayers()) {
+        names.push_back(layer.GetName());
+        // The better of the two listed codes, inherited from the root.
+        EXPECT_EQ(layer.GetAttribute(MapLayer::attrCRS), QStringLiteral("EPSG:3857"))
+            << layer.GetName().toStdString();
     }
+    EXPECT_EQ(names, (std::vector<QString>{"lmxmaps", "bluemarble", "land", "boundaries",
+                                           "countries", "lakes", "cities"}));
 }
 
 // ---------------------------------------------------------------------------------------------
 // The fixture server
 
-class WmsIntegrationFixture : public WmsIntegrationBase {
+class WmsIntegrationFixture : public SharedFixtureServer<CleanCachesTest> {
 protected:
-    static void SetUpTestSuite() {
-        s_server = new FixtureServer();
-        s_server->Start();
-    }
-    static void TearDownTestSuite() {
-        HTTPRequestor::CloseIdleConnections();
-        delete s_server;
-        s_server = nullptr;
-    }
-    void SetUp() override {
-        WmsIntegrationBase::SetUp();
-        s_server->ClearLog();
-    }
-
     static std::shared_ptr<MapSource> Source(const std::string& capsCase,
                                              const std::string& getMapCase = {}) {
         QString url = QStringLiteral("/wms/caps?case=%1").arg(QString::fromStdString(capsCase));
@@ -641,11 +537,7 @@ protected:
         }
         return found;
     }
-
-    static FixtureServer* s_server;
 };
-
-FixtureServer* WmsIntegrationFixture::s_server = nullptr;
 
 struct ConnectFailure {
     const char* capsCase;
@@ -770,24 +662,6 @@ TEST_F(WmsIntegrationFixture, DocumentsWithoutFormatsOrInOlderVersionsStillServe
                   std::string::npos)
             << getMaps[0].target;
     }
-}
-
-TEST_F(WmsIntegrationFixture, TheFixturesVersion100DocumentIsRead) {
-    const std::string bytes = Get("127.0.0.1", s_server->Port(), "/wms/caps?case=v100");
-    const WmsCapabilities capabilities =
-        WmsCapabilities::Read(DOMParser::Parse(QByteArray::fromStdString(bytes)));
-    EXPECT_EQ(capabilities.version, VersionNumber(1, 0, 0));
-    EXPECT_EQ(capabilities.title, QStringLiteral("lmxmaps fixture WMS"));
-    EXPECT_EQ(capabilities.imageFormat, QStringLiteral("image/png"));
-    EXPECT_EQ(GetMapAddress(capabilities),
-              QStringLiteral("http://127.0.0.1:%1/wms/getmap").arg(s_server->Port()));
-    ASSERT_TRUE(capabilities.layers);
-    ASSERT_EQ(capabilities.layers->GetLayers().size(), 2u);
-    for (const MapLayer& layer : capabilities.layers->GetLayers()) {
-        EXPECT_EQ(layer.GetAttribute(MapLayer::attrCRS), QStringLiteral("EPSG:3857"));
-    }
-    EXPECT_EQ(capabilities.layers->GetLayers()[0].GetName(), QStringLiteral("base"));
-    EXPECT_EQ(capabilities.layers->GetLayers()[1].GetName(), QStringLiteral("overlay"));
 }
 
 // Four tiles at the north-west corner of the world: the world's edge cuts the margin off on
@@ -960,14 +834,7 @@ TEST_F(WmsIntegrationGetMapReply, AnHtmlPageIsKeptAndItsPathLogged) {
 // Denied addresses. The rules are read once per process, so each case runs in a process of its
 // own with the deny list in its environment.
 
-struct HelperRun {
-    int exitCode = -1;
-    QStringList lines;
-    QString errors;
-};
-
 HelperRun ConnectInNewProcess(int port, const QString& url, const QString& denied) {
-    QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.remove(QStringLiteral("LMX_MapConnectionIpAllowList"));
     if (denied.isEmpty()) {
@@ -975,23 +842,7 @@ HelperRun ConnectInNewProcess(int port, const QString& url, const QString& denie
     } else {
         environment.insert(QStringLiteral("LMX_ConnectionIpBlacklist"), denied);
     }
-    process.setProcessEnvironment(environment);
-    process.start(kHelperPath, {QString::number(port), url});
-    HelperRun run;
-    if (!process.waitForFinished(kHelperTimeoutMs) ||
-        process.exitStatus() != QProcess::NormalExit) {
-        process.kill();
-        process.waitForFinished();
-        run.errors = QStringLiteral("the helper did not finish");
-        return run;
-    }
-    run.exitCode = process.exitCode();
-    run.lines = QString::fromUtf8(process.readAllStandardOutput()).split(u'\n');
-    while (!run.lines.isEmpty() && run.lines.back().isEmpty()) {
-        run.lines.removeLast();
-    }
-    run.errors = QString::fromLocal8Bit(process.readAllStandardError());
-    return run;
+    return RunHelper(kHelperPath, {QString::number(port), url}, environment, kHelperTimeoutMs);
 }
 
 class WmsIntegrationDeniedAddress : public WmsIntegrationFixture {};
@@ -1000,9 +851,9 @@ TEST_F(WmsIntegrationDeniedAddress, ADeniedServerIsNeverAsked) {
     const HelperRun run = ConnectInNewProcess(
         s_server->Port(), QStringLiteral("/wms/caps?case=v111"), QStringLiteral("127.0.0.0/8"));
     ASSERT_EQ(run.exitCode, 0) << run.errors.toStdString();
-    EXPECT_EQ(run.lines, (QStringList{QStringLiteral("error 14"),
-                                      LookupTStr(WmsConnection::kCapabilitiesFailedText),
-                                      QStringLiteral("disallowed")}))
+    EXPECT_EQ(run.Lines(), (QStringList{QStringLiteral("error 14"),
+                                        LookupTStr(WmsConnection::kCapabilitiesFailedText),
+                                        QStringLiteral("disallowed")}))
         << run.errors.toStdString();
     EXPECT_EQ(s_server->RequestCount(), 0u);
 }
@@ -1023,16 +874,16 @@ TEST_F(WmsIntegrationDeniedAddress, ADeniedGetMapAddressFailsTheConnection) {
                                                  QStringLiteral("127.0.0.2"));
     ASSERT_EQ(denied.exitCode, 0) << denied.errors.toStdString();
     // The address check gives no text of its own; the provider adds its generic one.
-    EXPECT_EQ(denied.lines, (QStringList{QStringLiteral("error 14"),
-                                         LookupTStr(WmsConnection::kConnectionFailedText),
-                                         QStringLiteral("disallowed")}))
+    EXPECT_EQ(denied.Lines(), (QStringList{QStringLiteral("error 14"),
+                                           LookupTStr(WmsConnection::kConnectionFailedText),
+                                           QStringLiteral("disallowed")}))
         << denied.errors.toStdString();
     EXPECT_EQ(capabilities.Requests(), 1);
     EXPECT_EQ(getMap.Requests(), 0);
 
     const HelperRun allowed = ConnectInNewProcess(capabilities.Port(), QStringLiteral("/wms"), {});
     ASSERT_EQ(allowed.exitCode, 0) << allowed.errors.toStdString();
-    EXPECT_EQ(allowed.lines, QStringList{QStringLiteral("connected")})
+    EXPECT_EQ(allowed.Lines(), QStringList{QStringLiteral("connected")})
         << allowed.errors.toStdString();
     EXPECT_EQ(capabilities.Requests(), 2);
     EXPECT_EQ(getMap.Requests(), 1);

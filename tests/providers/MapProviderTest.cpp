@@ -12,6 +12,8 @@
 #include <lmxmaps/ValidatingConnector.h>
 #include <lmxmaps/host/LinkErrorMgr.h>
 
+#include "sources/TestMapProvider.h"
+
 namespace {
 
 constexpr const char16_t* kProviderClass = u"lmx-provider-test";
@@ -21,29 +23,12 @@ constexpr const char16_t* kFailingClass = u"lmx-provider-test-failing";
 std::atomic<int> g_connectionsMade{0};
 std::atomic<bool> g_failConnects{true};
 
-class PlainProvider : public MapProvider {
-public:
-    using MapProvider::MapProvider;
-
-    MapScaleLevel ComputeScaleLevel(const MapQuery&) const override { return {}; }
-    double GetMaxScaleLevel() const override { return 1.0; }
-    SpatialProjectorPtr CreateSpatialProjector(const FieldName& u,
-                                               const FieldName& v) const override {
-        return SpatialProjector::WebMercatorFactory(u, v, QStringLiteral("EPSG:3857"));
-    }
-    RefCntPtr<MapLayers> GetFeatureLayers(const TString&) override { return {}; }
-    RefCntPtr<MapLayers> GetDataLayers(const TString&) override { return {}; }
-    RefCntPtr<ILegendItems> CreateLegendItems(const MapLayer&, const LanguageCode&,
-                                              const ColorPaletteLookup&) override {
-        return {};
-    }
-    void PrepareFeatureLayer(MapLayer&, const LanguageCode&) override {}
-    void PrepareDataLayer(MapLayer&, const LanguageCode&, const ColorPaletteLookup&) override {}
-};
+// Only the provider's own classes matter here, not what it draws.
+using PlainProvider = TestMapProvider;
 
 class OtherProvider : public PlainProvider {
 public:
-    using PlainProvider::PlainProvider;
+    using TestMapProvider::TestMapProvider;
 };
 
 // A connection that completes its attributes, as a service's first answer may.

@@ -18,14 +18,6 @@ TEST(MapSourceAttributeRules, OfflineIsAnyNonEmptyValue) {
     EXPECT_TRUE(IsOffline(QStringLiteral("true")));
 }
 
-TEST(MapSourceAttributeRules, InlineOnlyForExactTrue) {
-    EXPECT_TRUE(IsInline(QStringLiteral("true")));
-    EXPECT_FALSE(IsInline(QStringLiteral("TRUE")));
-    EXPECT_FALSE(IsInline(QStringLiteral("1")));
-    EXPECT_FALSE(IsInline(QStringLiteral(" true")));
-    EXPECT_FALSE(IsInline(QString()));
-}
-
 TEST(MapSourceAttributeRules, StretchAndShrinkDefaultOnlyWhenAbsent) {
     EXPECT_DOUBLE_EQ(ReadMaxStretch(std::nullopt), std::sqrt(2.0));
     EXPECT_DOUBLE_EQ(ReadMaxStretch(Value("2.5")), 2.5);

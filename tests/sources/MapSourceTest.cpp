@@ -151,21 +151,6 @@ TEST_F(MapSourceTest, EqualityWantsEqualNamesAndEqualOrMissingProviders) {
     EXPECT_TRUE(withProvider != MapSource(Q("A"), Provider(otherServer)));
 }
 
-TEST_F(MapSourceTest, UserAttributes) {
-    MapSource source(Q("A"), nullptr);
-    EXPECT_EQ(source.GetUserAttribute(Q("absent")), QString());
-    EXPECT_FALSE(source.HasUserAttribute(Q("absent")));
-    source.SetUserAttribute(Q("wrap"), Q("false"));
-    source.SetUserAttribute(Q("wrap"), Q("true"));
-    EXPECT_EQ(source.GetUserAttribute(Q("wrap")), Q("true"));
-    EXPECT_TRUE(source.HasUserAttribute(Q("wrap")));
-
-    source.SetUserInfo(source.GetUserInfo());
-    EXPECT_EQ(source.GetUserInfo(), (MapSource::UserInfo{{Q("wrap"), Q("true")}}));
-    source.SetUserInfo({{Q("washout"), Q("0.5")}});
-    EXPECT_EQ(source.GetUserInfo(), (MapSource::UserInfo{{Q("washout"), Q("0.5")}}));
-}
-
 TEST_F(MapSourceTest, MissingDefaultsAreALogicError) {
     MapSource source(Q("A"), nullptr);
     source.SetDefaults(nullptr);
