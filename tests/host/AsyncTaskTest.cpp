@@ -10,13 +10,13 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Runs until cancelled or released, recording where it ran.
+// Runs until cancelled or let finish, recording where it ran.
 class WaitingTask : public ComputeTask {
 public:
     explicit WaitingTask(bool orphanOnCancel = false) : m_orphanOnCancel(orphanOnCancel) {}
 
     bool ShouldOrphanOnCancel() const override { return m_orphanOnCancel; }
-    void Release() { m_released = true; }
+    void LetFinish() { m_released = true; }
     bool BodyRan() const { return m_bodyRan; }
     std::thread::id RanOn() const { return m_thread; }
 
@@ -94,7 +94,7 @@ TEST(QtAsyncRunnable, RunsOnAPoolThreadAndReportsCompletion) {
     RefCntPtr<WaitingTask> task = MakeRefCnt<WaitingTask>();
     const AsyncResult result = QtAsyncRunnable::Start(task, QStringLiteral("test"));
     EXPECT_TRUE(result.valid());
-    task->Release();
+    task->LetFinish();
     result.wait();
     EXPECT_TRUE(IsFinished(result));
     EXPECT_TRUE(task->BodyRan());
@@ -132,7 +132,7 @@ TEST(DeprecatedAsyncTaskSvc, OrphansAreLeftToFinishAlone) {
     DeprecatedAsyncTaskSvc::ExecuteTaskWithProgress(task, QStringLiteral("Connecting"), 0);
     EXPECT_TRUE(task->WasCancelled());
     EXPECT_FALSE(task->HasFinished());
-    task->Release();
+    task->LetFinish();
 }
 
 TEST(DeprecatedAsyncTaskSvc, WithoutObserverItSimplyWaits) {

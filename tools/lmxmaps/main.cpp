@@ -13,6 +13,18 @@
 #include "RenderCommand.h"
 #include "WmsLayersCommand.h"
 
+#if defined(__SANITIZE_ADDRESS__)
+// Qt 5's offscreen platform (render's default) never frees the screen, cursor and integration
+// objects it makes with the application. Full stacks are needed to see that they come from
+// there: Qt's libraries have no frame pointers for the fast unwinder.
+extern "C" const char* __asan_default_options() {
+    return "fast_unwind_on_malloc=0";
+}
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:QGuiApplicationPrivate::createPlatformIntegration\n";
+}
+#endif
+
 namespace {
 
 void PrintUsage(std::ostream& out) {
