@@ -120,9 +120,9 @@ TEST(WktSerialization, TypesThatDoNotFitTheArraysGiveWay) {
     EXPECT_EQ(Compose(ShapeType::kMultiLine, {}, {{}}, {}), "MULTILINESTRING (EMPTY)");
 }
 
-TEST(CustomTerritoriesUnion, MergesInTreeRoundsAndMakesInputValid) {
-    // Squares [i, i + 2] x [0, 2] for i = 0..6 cover [0, 8] x [0, 2]; seven is not a power of
-    // two, so some shapes sit out a round.
+TEST(CustomTerritoriesUnion, MergesInGroupsAndMakesInputValid) {
+    // Squares [i, i + 2] x [0, 2] for i = 0..6 cover [0, 8] x [0, 2]; seven do not split evenly
+    // into groups, and neighbouring groups overlap.
     std::vector<std::string> squares;
     for (int i = 0; i < 7; ++i) {
         squares.push_back(Square(i, 0, 2));
