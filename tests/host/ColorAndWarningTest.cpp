@@ -68,19 +68,13 @@ TEST(ColorObject, WritesWhatItReadsAndConvertsToQt) {
     EXPECT_EQ(ColorObject(), ColorObject(0, 0, 0, 255));
 }
 
-TEST(WarningMsg, KeepsMessageTypeAndHeading) {
+TEST(WarningMsg, DisplayTextPutsTheHeadingAboveTheMessage) {
     constexpr int kWarningType = 12;
     constexpr StringId kHeading = 1072972447u; // "State"
-    const RefCntPtr<WarningMsg> plain = MakeRefCnt<WarningMsg>(QStringLiteral("no tiles"), 9);
-    EXPECT_EQ(plain->GetMessage(), QStringLiteral("no tiles"));
-    EXPECT_EQ(plain->GetWarningType(), 9);
-    EXPECT_FALSE(plain->GetStringId());
-    EXPECT_EQ(plain->GetDisplayText(), QStringLiteral("no tiles"));
-
-    const RefCntPtr<WarningMsg> headed =
-        MakeRefCnt<WarningMsg>(QStringLiteral("403 Forbidden"), kWarningType, kHeading);
-    EXPECT_EQ(headed->GetWarningType(), kWarningType);
-    EXPECT_EQ(headed->GetStringId(), kHeading);
-    EXPECT_EQ(headed->GetDisplayText(), QStringLiteral("State\n403 Forbidden"));
-    EXPECT_EQ(WarningMsg(QString(), 1, kHeading).GetDisplayText(), QStringLiteral("State"));
+    EXPECT_EQ(WarningMsg(QStringLiteral("no tiles"), kWarningType).GetDisplayText(),
+              QStringLiteral("no tiles"));
+    EXPECT_EQ(WarningMsg(QStringLiteral("403 Forbidden"), kWarningType, kHeading).GetDisplayText(),
+              QStringLiteral("State\n403 Forbidden"));
+    EXPECT_EQ(WarningMsg(QString(), kWarningType, kHeading).GetDisplayText(),
+              QStringLiteral("State"));
 }

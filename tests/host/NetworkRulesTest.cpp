@@ -6,6 +6,8 @@
 #include <lmxmaps/host/TLog.h>
 #include <lmxmaps/host/TNetworkRules.h>
 
+#include "OptionGuard.h"
+
 namespace {
 
 TIpAddress Ip(const char* text) {
@@ -17,19 +19,6 @@ TIpAddress Ip(const char* text) {
 TNetworkRules Rules(const char* text) {
     return TNetworkRules::Parse(QString::fromLatin1(text));
 }
-
-// Restores an option and its environment variable after a test.
-class OptionGuard {
-public:
-    explicit OptionGuard(const char* name) : m_name(QString::fromLatin1(name)) {}
-    ~OptionGuard() {
-        Options::Set(m_name, std::nullopt);
-        ::unsetenv(Options::EnvironmentName(m_name).toLatin1().constData());
-    }
-
-private:
-    TString m_name;
-};
 
 } // namespace
 

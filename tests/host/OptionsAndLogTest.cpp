@@ -5,23 +5,7 @@
 #include <lmxmaps/host/Options.h>
 #include <lmxmaps/host/TLog.h>
 
-namespace {
-
-// Restores an option and its environment variable after a test.
-class OptionGuard {
-public:
-    explicit OptionGuard(const char* name) : m_name(QString::fromLatin1(name)) {}
-    ~OptionGuard() {
-        Options::Set(m_name, std::nullopt);
-        ::unsetenv(Options::EnvironmentName(m_name).toLatin1().constData());
-        TLog::ReloadOptions();
-    }
-
-private:
-    TString m_name;
-};
-
-} // namespace
+#include "OptionGuard.h"
 
 TEST(Options, SetValueBeatsEnvironmentWhichBeatsDefault) {
     const OptionGuard guard("LogDetailTags");

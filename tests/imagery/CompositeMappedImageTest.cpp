@@ -84,56 +84,38 @@ bool WaitForTile(MappedImageInstance& tile) {
 
 } // namespace
 
-TEST(CompositeMappedImage, DrawsTilesAsTheyArriveWithAWaitColourMeanwhile) {
-    const Latch east = Closed();
-    const MappedImageInstancePtr westTile = Tile(-180, 0, Opened(), Qt::red);
-    const MappedImageInstancePtr eastTile = Tile(0, 180, east, Qt::blue);
-    ASSERT_TRUE(WaitForTile(*westTile));
+TEST(CompositeMappedImage, DrawsTilesAsTheyArriveOrAllAtOnceWhenComplete) {
+    for (const bool composeWhenComplete : {false, true}) {
+        SCOPED_TRACE(composeWhenComplete ? "when complete" : "as they arrive");
+        const Latch east = Closed();
+        const MappedImageInstancePtr westTile = Tile(-180, 0, Opened(), Qt::red);
+        const MappedImageInstancePtr eastTile = Tile(0, 180, east, Qt::blue);
+        ASSERT_TRUE(WaitForTile(*westTile));
 
-    const CompositeMappedImagePtr composite = Composite(-180, 180, false);
-    composite->SetWaitTileFill(ColorObject::FromQColor(Qt::green));
-    EXPECT_EQ(PixelAt(*composite, 40, 16), QColor(Qt::white));
-    composite->AddTiles({westTile, eastTile});
-    bool pending = false;
-    int before = 0;
-    composite->CheckUpdateState(pending, before);
-    EXPECT_TRUE(pending);
-    EXPECT_EQ(PixelAt(*composite, 16, 16), QColor(Qt::red));
-    EXPECT_EQ(PixelAt(*composite, 48, 16), QColor(Qt::green));
+        const CompositeMappedImagePtr composite = Composite(-180, 180, composeWhenComplete);
+        composite->SetWaitTileFill(ColorObject::FromQColor(Qt::green));
+        EXPECT_EQ(PixelAt(*composite, 40, 16), QColor(Qt::white));
+        composite->AddTiles({westTile, eastTile});
+        bool pending = false;
+        int before = 0;
+        composite->CheckUpdateState(pending, before);
+        EXPECT_TRUE(pending);
+        // Meanwhile the arrived tile shows beside the wait colour, or nothing shows at all.
+        EXPECT_EQ(PixelAt(*composite, 16, 16), QColor(composeWhenComplete ? Qt::white : Qt::red));
+        EXPECT_EQ(PixelAt(*composite, 48, 16), QColor(composeWhenComplete ? Qt::white : Qt::green));
 
-    *east = true;
-    int after = 0;
-    ASSERT_TRUE(PollUntilSettled(*composite, after));
-    EXPECT_GT(after, before);
-    EXPECT_EQ(PixelAt(*composite, 48, 16), QColor(Qt::blue));
-    EXPECT_EQ(PixelAt(*composite, 31, 0), QColor(Qt::red));
-    EXPECT_EQ(PixelAt(*composite, 32, 31), QColor(Qt::blue));
-    EXPECT_EQ(composite->GetTileUrls().size(), 2u);
-    int settled = 0;
-    ASSERT_TRUE(PollUntilSettled(*composite, settled));
-    EXPECT_EQ(settled, after);
-}
-
-TEST(CompositeMappedImage, ComposeWhenCompleteDrawsEverythingInOnePoll) {
-    const Latch east = Closed();
-    const MappedImageInstancePtr westTile = Tile(-180, 0, Opened(), Qt::red);
-    const MappedImageInstancePtr eastTile = Tile(0, 180, east, Qt::blue);
-    ASSERT_TRUE(WaitForTile(*westTile));
-    const CompositeMappedImagePtr composite = Composite(-180, 180, true);
-    composite->AddTiles({westTile, eastTile});
-    bool pending = false;
-    int before = 0;
-    composite->CheckUpdateState(pending, before);
-    EXPECT_TRUE(pending);
-    EXPECT_EQ(PixelAt(*composite, 16, 16), QColor(Qt::white));
-    EXPECT_EQ(PixelAt(*composite, 48, 16), QColor(Qt::white));
-
-    *east = true;
-    int after = 0;
-    ASSERT_TRUE(PollUntilSettled(*composite, after));
-    EXPECT_GT(after, before);
-    EXPECT_EQ(PixelAt(*composite, 16, 16), QColor(Qt::red));
-    EXPECT_EQ(PixelAt(*composite, 48, 16), QColor(Qt::blue));
+        *east = true;
+        int after = 0;
+        ASSERT_TRUE(PollUntilSettled(*composite, after));
+        EXPECT_GT(after, before);
+        EXPECT_EQ(PixelAt(*composite, 48, 16), QColor(Qt::blue));
+        EXPECT_EQ(PixelAt(*composite, 31, 0), QColor(Qt::red));
+        EXPECT_EQ(PixelAt(*composite, 32, 31), QColor(Qt::blue));
+        EXPECT_EQ(composite->GetTileUrls().size(), 2u);
+        int settled = 0;
+        ASSERT_TRUE(PollUntilSettled(*composite, settled));
+        EXPECT_EQ(settled, after);
+    }
 }
 
 TEST(CompositeMappedImage, AMissingTileGetsTheTransparentBackground) {

@@ -1,7 +1,11 @@
 #pragma once
 // Shared helpers of the imagery tests.
 
+#include <QDir>
+#include <QFileInfo>
+#include <QImage>
 #include <chrono>
+#include <gtest/gtest.h>
 #include <thread>
 
 #include <lmxmaps/MapQuery.h>
@@ -36,4 +40,12 @@ bool PollUntilSettled(Polled& polled, int& count,
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return false;
+}
+
+// A 256-pixel tile file of one colour, with the folders it needs.
+inline void WriteSolidTile(const QString& path, const QColor& colour) {
+    QImage image(256, 256, QImage::Format_RGB32);
+    image.fill(colour);
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(path).path()));
+    ASSERT_TRUE(image.save(path, "PNG"));
 }

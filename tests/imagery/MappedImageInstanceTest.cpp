@@ -36,13 +36,13 @@ protected:
     FixtureServer m_server;
 };
 
-int WarningTypeOfOnlyError(const MappedImageInstance& tile) {
+RefCntPtr<WarningMsg> OnlyError(const MappedImageInstance& tile) {
     WarningList errors;
     bool hadErrors = false;
     tile.GetErrors(errors, hadErrors);
     EXPECT_TRUE(hadErrors);
     EXPECT_EQ(errors.size(), 1u);
-    return errors.empty() ? -1 : errors.front()->GetWarningType();
+    return errors.empty() ? MakeRefCnt<WarningMsg>(QString(), -1) : errors.front();
 }
 
 } // namespace
@@ -77,10 +77,12 @@ TEST_F(MappedImageInstanceTest, FailuresBecomeWarningsOfTheirType) {
         const char* path;
         bool rejectSolid;
         int warningType;
+        // Access denied says where, so that the user knows which credentials to fix.
+        bool namesUrl;
     };
-    for (const Case& c :
-         {Case{"/status/403", false, 12}, Case{"/status/500", false, 9}, Case{"/garbage", false, 9},
-          Case{"/empty", false, 9}, Case{"/white.png", true, 11}}) {
+    for (const Case& c : {Case{"/status/403", false, 12, true},
+                          Case{"/status/500", false, 9, false}, Case{"/garbage", false, 9, false},
+                          Case{"/empty", false, 9, false}, Case{"/white.png", true, 11, false}}) {
         const TLog::ScopedCapture log;
         const MappedImageInstancePtr tile = NewTile();
         tile->SetImageObject(QtImageObject::CreateCanvas(QSize(4, 4), QImage::Format_ARGB32, 1.0,
@@ -89,7 +91,12 @@ TEST_F(MappedImageInstanceTest, FailuresBecomeWarningsOfTheirType) {
         int count = 0;
         ASSERT_TRUE(PollUntilSettled(*tile, count)) << c.path;
         EXPECT_FALSE(tile->GetImageObject()) << c.path;
-        EXPECT_EQ(WarningTypeOfOnlyError(*tile), c.warningType) << c.path;
+        const RefCntPtr<WarningMsg> error = OnlyError(*tile);
+        EXPECT_EQ(error->GetWarningType(), c.warningType) << c.path;
+        EXPECT_EQ(error->GetStringId(), MappedImageInstance::kFetchFailedText) << c.path;
+        if (c.namesUrl) {
+            EXPECT_TRUE(error->GetMessage().contains(m_server.Url(QString::fromUtf8(c.path))));
+        }
         int failureLines = 0;
         for (const TLog::Record& record : log.Records()) {
             failureLines += record.message.startsWith(QStringLiteral("Error '")) &&
@@ -104,26 +111,13 @@ TEST_F(MappedImageInstanceTest, FailuresBecomeWarningsOfTheirType) {
     }
 }
 
-TEST_F(MappedImageInstanceTest, AccessDeniedNamesTheUrl) {
-    const MappedImageInstancePtr tile = NewTile();
-    tile->SetRequest(Request("/status/403"), false);
-    int count = 0;
-    ASSERT_TRUE(PollUntilSettled(*tile, count));
-    WarningList errors;
-    bool hadErrors = false;
-    tile->GetErrors(errors, hadErrors);
-    ASSERT_EQ(errors.size(), 1u);
-    EXPECT_TRUE(errors.front()->GetMessage().contains(m_server.Url(QStringLiteral("/status/403"))));
-    EXPECT_EQ(errors.front()->GetStringId(), MappedImageInstance::kFetchFailedText);
-}
-
 TEST_F(MappedImageInstanceTest, ProxyAuthenticationIsRetriedOnceWithTheUserAsked) {
     const MappedImageInstancePtr tile = NewTile();
     tile->SetRequest(Request("/status/407"), false);
     int count = 0;
     ASSERT_TRUE(PollUntilSettled(*tile, count));
     EXPECT_EQ(RequestsFor("/status/407"), 2u);
-    EXPECT_EQ(WarningTypeOfOnlyError(*tile), 12);
+    EXPECT_EQ(OnlyError(*tile)->GetWarningType(), 12);
 
     // A server has nobody to ask: no retry.
     Options::Set(QStringLiteral("AppMode"), QStringLiteral("server"));

@@ -204,6 +204,4 @@ TEST(MapConnectionAttributesMatching, SameSizeAndEqualValues) {
     EXPECT_FALSE(connection.MatchesAttributes({{QStringLiteral("a"), QStringLiteral("1")}}));
     EXPECT_FALSE(connection.MatchesAttributes(
         {{QStringLiteral("a"), QStringLiteral("2")}, {QStringLiteral("b"), QString()}}));
-    EXPECT_EQ(connection.GetAttribute(u"a"), QStringLiteral("1"));
-    EXPECT_FALSE(connection.HasAttribute(u"z"));
 }

@@ -6,9 +6,7 @@
 TEST(MapProviderException, AttributesAndFlags) {
     MapProviderException e(MapProviderException::eUnknownClass, QStringLiteral("no such class"),
                            MapProviderException::Site(0xF158430A));
-    EXPECT_EQ(e.GetType(), 6);
     EXPECT_EQ(e.GetErrorInfo().logSite, QStringLiteral("MapProviderException_AutoGen_0xF158430A"));
-    EXPECT_EQ(e.GetErrorInfo().id, 0xF158430Au);
     EXPECT_TRUE(e.GetAttribute(QStringLiteral("never-set")).isEmpty());
     EXPECT_FALSE(e.GetShouldCloseConnection());
     EXPECT_FALSE(e.GetDidCloseConnection());
@@ -21,13 +19,6 @@ TEST(MapProviderException, AttributesAndFlags) {
     std::vector<TString> keys = e.GetAttributeKeys();
     std::sort(keys.begin(), keys.end());
     EXPECT_EQ(keys, (std::vector<TString>{QStringLiteral("class"), QStringLiteral("server")}));
-
-    e.SetType(MapProviderException::eFetchFailed);
-    e.SetDidCloseConnection(true);
-    e.SetMapSourceName(QStringLiteral("Streets"));
-    EXPECT_EQ(e.GetType(), MapProviderException::eFetchFailed);
-    EXPECT_TRUE(e.GetDidCloseConnection());
-    EXPECT_EQ(e.GetMapSourceName(), QStringLiteral("Streets"));
 }
 
 TEST(MapProviderException, CloneAndThrowKeepEverything) {

@@ -1,42 +1,23 @@
 // The tile-server connection, requestor and provider hooks, and the blank and local tile
 // readers, tested one by one; the view pipeline as a whole is RasterMapImageAssemblyTest's.
 
-#include <QDir>
-#include <QFileInfo>
-#include <QImage>
 #include <QTemporaryDir>
 #include <QUrl>
-#include <gtest/gtest.h>
 #include <optional>
 
 #include <lmxmaps/LocalMapProviders.h>
 #include <lmxmaps/MapConnectionAttributes.h>
-#include <lmxmaps/MapTileServer.h>
-#include <lmxmaps/MappedImageCache.h>
 #include <lmxmaps/host/SqliteImageCache.h>
-#include <lmxmaps/host/TLog.h>
 
-#include "FixtureServer.h"
 #include "imagery/ImageryTestSupport.h"
 #include "providers/QStringPrinter.h"
-#include "providers/TileGrid.h"
+#include "providers/TileServerFixture.h"
 
 namespace {
 
 using TileGrid::TileQuery;
 
-const QString kTileServerClass = QString::fromUtf16(MapTileServerProvider::valueClassAttr);
-
-AttributeMap TileServerAttributes(const QString& server, const QString& urlFormat,
-                                  AttributeMap more = {}) {
-    more[QStringLiteral("class")] = kTileServerClass;
-    more[QStringLiteral("server")] = server;
-    more[QStringLiteral("port")] = QString();
-    if (!urlFormat.isEmpty()) {
-        more[QStringLiteral("url-format")] = urlFormat;
-    }
-    return more;
-}
+const ColorObject kWait(1, 2, 3, 255);
 
 RefCntPtr<MapTileServerConnection> Connect(AttributeMap attributes) {
     return MakeRefCnt<MapTileServerConnection>(std::move(attributes));
@@ -154,22 +135,29 @@ MapTileIndex IndexOf(const MapQueryPtr& tile) {
     return MapTileServerProvider::ComputeTileIndex(*tile);
 }
 
-class MapTileServerTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        TileGrid::PrivateDiskCache()->Clear();
-        MappedImageCache::Singleton().Clear();
-        m_server.Start();
-    }
-    void TearDown() override {
-        MappedImageCache::Singleton().Clear();
-        MapConnection::CloseAll();
-        HTTPRequestor::CloseIdleConnections();
-        m_server.Stop();
-    }
+// Intermediate levels on, and offline, so that only cached imagery can fill a new tile.
+AttributeMap OfflineIntermediateAttributes() {
+    return TileServerAttributes(QStringLiteral("127.0.0.1:10001"),
+                                QStringLiteral("/{Z}/{X}/{Y}.png"),
+                                {{QStringLiteral("intermediate-levels"), QStringLiteral("1")},
+                                 {QStringLiteral("offline"), QStringLiteral("1")}});
+}
 
-    FixtureServer m_server;
-};
+// Puts a tile into the memory cache under the key the provider looks it up by.
+void CacheInMemory(const AttributeMap& attributes, const MapQuery& view, int level, int column,
+                   int row, QImage pixels) {
+    AttributeMap key = attributes;
+    MapConnectionAttributes::FilterRequiredAttributes(key);
+    MapConnectionAttributes::FilterSecureAttributes(key);
+    key[QStringLiteral("LAYERS")] = view.GetProperties().at(QStringLiteral("LAYERS"));
+    key[QStringLiteral("INDEX")] = QStringLiteral("%1/%2/%3/256").arg(level).arg(column).arg(row);
+    MappedImageInstancePtr instance = NewTile();
+    instance->SetImageObject(std::make_unique<QtImageObject>(std::move(pixels)));
+    instance->SetBounds(TileGrid::TileRect(level, column, row));
+    MappedImageCache::Singleton().Put(key, instance);
+}
+
+using MapTileServerTest = TileServerTest;
 
 } // namespace
 
@@ -265,12 +253,7 @@ TEST(MapTileServerConnectionTest, TheProviderSupportsHighDPIOnlyOnlineWithADensi
 }
 
 TEST(MapTileIndexTest, IndicesCountFromTheNorthWestAndNameLevelColumnRowAndSize) {
-    const MapTileIndex index = IndexOf(TileQuery(3, 4, 2));
-    EXPECT_EQ(index.level, 3.0);
-    EXPECT_EQ(index.column, 4);
-    EXPECT_EQ(index.row, 2);
-    EXPECT_EQ(index.tileSize, 256);
-    EXPECT_EQ(index.ToString(), QStringLiteral("3/4/2/256"));
+    EXPECT_EQ(IndexOf(TileQuery(3, 4, 2)).ToString(), QStringLiteral("3/4/2/256"));
 
     EXPECT_EQ(IndexOf(TileQuery(0, 0, 0)).ToString(), QStringLiteral("0/0/0/256"));
     EXPECT_EQ(IndexOf(TileQuery(3.5, 7, 0, 362)).ToString(), QStringLiteral("3.5/7/0/362"));
@@ -290,50 +273,34 @@ TEST(MapTileIndexTest, IndicesCountFromTheNorthWestAndNameLevelColumnRowAndSize)
     }
 }
 
-TEST(MapTileServerTilingTest, LevelZeroIsOneWorldTile) {
-    TilingProbe provider(TileServerAttributes(QStringLiteral("127.0.0.1:10001"), QString()));
-    const DataValueRect world = provider.GetDefaultSpatialProjector()->GetWorldBounds();
-    const MapQueryPtr view = TileGrid::View(world, 256, 256);
-    const MapScaleLevel level = provider.ComputeScaleLevel(*view);
-    ASSERT_EQ(level.level, 0.0);
-
-    std::vector<MapQueryPtr> tiles;
-    const MapQueryPtr whole = provider.ComputeTiles(level, view, tiles);
-    ASSERT_EQ(tiles.size(), 1u);
-    EXPECT_EQ(tiles[0]->GetBBox(), world);
-    EXPECT_EQ(tiles[0]->GetWidth(), 256u);
-    EXPECT_EQ(tiles[0]->GetHeight(), 256u);
-    EXPECT_EQ(IndexOf(tiles[0]).ToString(), QStringLiteral("0/0/0/256"));
-    EXPECT_EQ(whole->GetBBox(), world);
-    EXPECT_EQ(whole->GetWidth(), 256u);
-}
-
 TEST(MapTileServerTilingTest, ViewsOnTileEdgesGetNoExtraColumnOrRow) {
     TilingProbe provider(TileServerAttributes(QStringLiteral("127.0.0.1:10001"), QString()));
-    const MapScaleLevel level = provider.ComputeScaleLevel(*TileGrid::TileView(2, 0, 0));
-    ASSERT_EQ(level.level, 2.0);
+    const DataValueRect world = provider.GetDefaultSpatialProjector()->GetWorldBounds();
     // Tile edges as the tiling itself places them: whole multiples of one tile span.
-    const double t = level.tileSize / level.pixelsPerCRSUnit;
+    const double t = TileGrid::Span(2);
 
     struct Case {
         const char* name;
         DataValueRect view;
         std::size_t columns;
         std::size_t rows;
+        double level;
     };
-    const DataValueRect world = provider.GetDefaultSpatialProjector()->GetWorldBounds();
     const Case cases[] = {
-        {"centre block", TileGrid::Rect(-2 * t, 2 * t, -t, t), 4, 2},
-        {"one tile", TileGrid::Rect(0, t, 0, t), 1, 1},
-        {"whole world", world, 4, 4},
+        {"level zero", world, 1, 1, 0},
+        {"centre block", TileGrid::Rect(-2 * t, 2 * t, -t, t), 4, 2, 2},
+        {"one tile", TileGrid::Rect(0, t, 0, t), 1, 1, 2},
+        {"whole world", world, 4, 4, 2},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const auto width = static_cast<unsigned int>(c.columns * 256);
         const auto height = static_cast<unsigned int>(c.rows * 256);
+        const MapQueryPtr view = TileGrid::View(c.view, width, height);
+        const MapScaleLevel level = provider.ComputeScaleLevel(*view);
+        ASSERT_EQ(level.level, c.level);
         std::vector<MapQueryPtr> tiles;
-        const MapQueryPtr whole =
-            provider.ComputeTiles(level, TileGrid::View(c.view, width, height), tiles);
+        const MapQueryPtr whole = provider.ComputeTiles(level, view, tiles);
         EXPECT_EQ(tiles.size(), c.columns * c.rows);
         EXPECT_EQ(whole->GetWidth(), width);
         EXPECT_EQ(whole->GetHeight(), height);
@@ -343,9 +310,16 @@ TEST(MapTileServerTilingTest, ViewsOnTileEdgesGetNoExtraColumnOrRow) {
         EXPECT_NEAR(whole->GetBBox().MaxY().GetReal(), c.view.MaxY().GetReal(), 1e-6);
         for (const MapQueryPtr& tile : tiles) {
             EXPECT_EQ(tile->GetWidth(), 256u);
+            EXPECT_EQ(tile->GetHeight(), 256u);
             EXPECT_EQ(tile->GetScaleLevel(), level);
         }
     }
+    std::vector<MapQueryPtr> tiles;
+    const MapQueryPtr view = TileGrid::View(world, 256, 256);
+    provider.ComputeTiles(provider.ComputeScaleLevel(*view), view, tiles);
+    ASSERT_EQ(tiles.size(), 1u);
+    EXPECT_EQ(tiles[0]->GetBBox(), world);
+    EXPECT_EQ(IndexOf(tiles[0]).ToString(), QStringLiteral("0/0/0/256"));
 }
 
 TEST_F(MapTileServerTest, TheResultUrlIsKnownWithoutAnyRequest) {
@@ -430,11 +404,7 @@ TEST_F(MapTileServerTest, NearWhiteSolidTilesAreFlaggedAndNeverStored) {
         EXPECT_EQ(DiskCacheSeenFrom(std::chrono::seconds(0))->GetEntryCount(), c.flagged ? 0 : 1);
         const QString warning =
             QStringLiteral("Solid color tile returned from '%1'.").arg(requestor->GetResultUrl());
-        bool warned = false;
-        for (const TLog::Record& record : log.Records()) {
-            warned = warned || record.message == warning;
-        }
-        EXPECT_EQ(warned, c.flagged);
+        EXPECT_EQ(CountLogLines(log, warning), c.flagged ? 1 : 0);
     }
 }
 
@@ -473,35 +443,25 @@ TEST_F(MapTileServerTest, NewTilesTakeTheMatchingQuarterOfACachedAncestor) {
             ancestorPixels.setPixel(x, y, block(x / 64, y / 64));
         }
     }
-    const AttributeMap attributes =
-        TileServerAttributes(QStringLiteral("127.0.0.1:10001"), QStringLiteral("/{Z}/{X}/{Y}.png"),
-                             {{QStringLiteral("intermediate-levels"), QStringLiteral("1")},
-                              {QStringLiteral("offline"), QStringLiteral("1")}});
+    const AttributeMap attributes = OfflineIntermediateAttributes();
     // Level 5, column 13, row 6: the top right quarter of 4/6/3 and block (1, 2) of 3/3/1.
     const MapQueryPtr view = TileGrid::TileView(5, 13, 6);
-    const auto cacheAt = [&](int level, int column, int row, QImage pixels) {
-        AttributeMap key = attributes;
-        MapConnectionAttributes::FilterRequiredAttributes(key);
-        MapConnectionAttributes::FilterSecureAttributes(key);
-        key[QStringLiteral("LAYERS")] = view->GetProperties().at(QStringLiteral("LAYERS"));
-        key[QStringLiteral("INDEX")] =
-            QStringLiteral("%1/%2/%3/256").arg(level).arg(column).arg(row);
-        MappedImageInstancePtr instance = NewTile();
-        instance->SetImageObject(std::make_unique<QtImageObject>(std::move(pixels)));
-        instance->SetBounds(TileGrid::TileRect(level, column, row));
-        MappedImageCache::Singleton().Put(key, instance);
+    const auto cacheAt = [&](int level, int column, int row) {
+        CacheInMemory(attributes, *view, level, column, row, ancestorPixels);
     };
-    const ColorObject wait(1, 2, 3, 255);
     const auto provisional =
         [&](MapTileServerProvider& provider) -> std::shared_ptr<QtImageObject> {
         // The view's composite and tile, not the cached ancestors (which carry no CRS).
         MappedImageCache::Singleton().Clear({{QStringLiteral("CRS"), QStringLiteral("EPSG:3857")}});
         RasterMapProvider::TileCounts counts;
         const auto images =
-            provider.GetMappedImages(view, false, MapCode::Default, 0, wait, &counts);
+            provider.GetMappedImages(view, false, MapCode::Default, 0, kWait, &counts);
         EXPECT_EQ(counts.missing, 1);
-        const auto* composite =
-            dynamic_cast<CompositeMappedImage*>(images->images.at(0).GetInstance().get());
+        const CompositeMappedImage* composite = CompositeOf(*images);
+        if (composite == nullptr) {
+            ADD_FAILURE() << "the view's image is no composite";
+            return nullptr;
+        }
         const auto tiles = composite->GetTiles();
         EXPECT_EQ(tiles.size(), 1u);
         return tiles.at(0)->GetImageObject();
@@ -509,17 +469,17 @@ TEST_F(MapTileServerTest, NewTilesTakeTheMatchingQuarterOfACachedAncestor) {
     MapTileServerProvider provider(attributes);
 
     // Too far up: the search climbs two levels.
-    cacheAt(2, 1, 0, ancestorPixels);
+    cacheAt(2, 1, 0);
     EXPECT_FALSE(provisional(provider));
 
-    cacheAt(3, 3, 1, ancestorPixels);
+    cacheAt(3, 3, 1);
     std::shared_ptr<QtImageObject> image = provisional(provider);
     ASSERT_TRUE(image);
     EXPECT_EQ(image->GetSize(), QSize(64, 64));
     EXPECT_EQ(image->GetSolidColor(), ColorObject::FromArgb(block(1, 2)));
 
     // The nearer ancestor wins.
-    cacheAt(4, 6, 3, ancestorPixels);
+    cacheAt(4, 6, 3);
     image = provisional(provider);
     ASSERT_TRUE(image);
     ASSERT_EQ(image->GetSize(), QSize(128, 128));
@@ -541,32 +501,19 @@ TEST_F(MapTileServerTest, NewTilesTakeTheMatchingQuarterOfACachedAncestor) {
 }
 
 TEST_F(MapTileServerTest, WithoutAncestorsNewTilesAreDrawnFromCachedChildren) {
-    const AttributeMap attributes =
-        TileServerAttributes(QStringLiteral("127.0.0.1:10001"), QStringLiteral("/{Z}/{X}/{Y}.png"),
-                             {{QStringLiteral("intermediate-levels"), QStringLiteral("1")},
-                              {QStringLiteral("offline"), QStringLiteral("1")}});
+    const AttributeMap attributes = OfflineIntermediateAttributes();
     const MapQueryPtr view = TileGrid::TileView(5, 13, 6);
-    AttributeMap baseKey = attributes;
-    MapConnectionAttributes::FilterRequiredAttributes(baseKey);
-    baseKey[QStringLiteral("LAYERS")] = view->GetProperties().at(QStringLiteral("LAYERS"));
     const QRgb colours[2][2] = {{qRgb(200, 0, 0), qRgb(0, 200, 0)}, {qRgb(0, 0, 200), 0}};
     // Three of the four children at level 6; the south-east one is missing.
     for (const auto& [dc, dr] : {std::pair{0, 0}, {1, 0}, {0, 1}}) {
-        AttributeMap key = baseKey;
-        key[QStringLiteral("INDEX")] = QStringLiteral("6/%1/%2/256").arg(26 + dc).arg(12 + dr);
         QImage pixels(256, 256, QImage::Format_RGB32);
         pixels.fill(colours[dr][dc]);
-        MappedImageInstancePtr child = NewTile();
-        child->SetImageObject(std::make_unique<QtImageObject>(pixels));
-        child->SetBounds(TileGrid::TileRect(6, 26 + dc, 12 + dr));
-        MappedImageCache::Singleton().Put(key, child);
+        CacheInMemory(attributes, *view, 6, 26 + dc, 12 + dr, pixels);
     }
 
     MapTileServerProvider provider(attributes);
-    const ColorObject wait(1, 2, 3, 255);
-    const auto images = provider.GetMappedImages(view, false, MapCode::Default, 0, wait);
-    const auto* composite =
-        dynamic_cast<CompositeMappedImage*>(images->images.at(0).GetInstance().get());
+    const auto images = provider.GetMappedImages(view, false, MapCode::Default, 0, kWait);
+    const CompositeMappedImage* composite = CompositeOf(*images);
     ASSERT_NE(composite, nullptr);
     const std::shared_ptr<QtImageObject> image = composite->GetTiles().at(0)->GetImageObject();
     ASSERT_TRUE(image);
@@ -575,7 +522,7 @@ TEST_F(MapTileServerTest, WithoutAncestorsNewTilesAreDrawnFromCachedChildren) {
     EXPECT_EQ(pixels.pixel(64, 64), colours[0][0]);
     EXPECT_EQ(pixels.pixel(192, 64), colours[0][1]);
     EXPECT_EQ(pixels.pixel(64, 192), colours[1][0]);
-    EXPECT_EQ(pixels.pixel(192, 192), wait.ToArgb());
+    EXPECT_EQ(pixels.pixel(192, 192), kWait.ToArgb());
 }
 
 class MapTileFileTest : public ::testing::Test {
@@ -590,11 +537,7 @@ protected:
         return QDir::toNativeSeparators(QDir(m_tiles.path()).filePath(relative));
     }
     void WriteTile(const QString& relative, QRgb colour) const {
-        QImage image(256, 256, QImage::Format_RGB32);
-        image.fill(colour);
-        const QString path = QDir(m_tiles.path()).filePath(relative);
-        ASSERT_TRUE(QDir().mkpath(QFileInfo(path).path()));
-        ASSERT_TRUE(image.save(path, "PNG"));
+        WriteSolidTile(QDir(m_tiles.path()).filePath(relative), colour);
     }
 
     QTemporaryDir m_tiles;
@@ -602,10 +545,6 @@ protected:
 
 TEST_F(MapTileFileTest, LocalTilesAreReadFromTileSetLevelColumnRow) {
     const MapQueryPtr tile = TileQuery(3, 4, 2);
-    EXPECT_EQ(LocalMapRequestor::RelativeTilePath(QStringLiteral("streets"), *tile),
-              QStringLiteral("streets/3/4/2.png"));
-    EXPECT_EQ(LocalMapRequestor::RelativeTilePath(QString(), *tile), QStringLiteral("3/4/2.png"));
-
     const auto streets = MakeRefCnt<LocalMapConnection>(
         AttributeMap{{QStringLiteral("class"), QStringLiteral("local")},
                      {QStringLiteral("tileset"), QStringLiteral("streets")}});

@@ -1,22 +1,15 @@
 // The raster view pipeline (RasterMapProvider::GetMappedImages) against the loopback fixture:
 // composite reuse, memory and disk look-ups, offline views, tile logging and wrap-around.
 
-#include <QDir>
-#include <QFileInfo>
-#include <QImage>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <set>
 
 #include <lmxmaps/LocalMapProviders.h>
-#include <lmxmaps/MapTileServer.h>
-#include <lmxmaps/MappedImageCache.h>
-#include <lmxmaps/host/TLog.h>
 
-#include "FixtureServer.h"
 #include "imagery/ImageryTestSupport.h"
 #include "providers/QStringPrinter.h"
-#include "providers/TileGrid.h"
+#include "providers/TileServerFixture.h"
 
 namespace {
 
@@ -36,59 +29,30 @@ struct Rendered {
     RasterMapProvider::TileCounts counts;
 };
 
-int CountLines(const TLog::ScopedCapture& log, const QString& prefix) {
-    int count = 0;
-    for (const TLog::Record& record : log.Records()) {
-        count += record.message.startsWith(prefix) ? 1 : 0;
-    }
-    return count;
-}
-
-class RasterMapImageAssemblyTest : public ::testing::Test {
+class RasterMapImageAssemblyTest : public TileServerTest {
 protected:
-    void SetUp() override {
-        TileGrid::PrivateDiskCache()->Clear();
-        MappedImageCache::Singleton().Clear();
-        MapConnection::CloseAll();
-        m_server.Start();
-    }
     void TearDown() override {
-        MappedImageCache::Singleton().Clear();
-        MapConnection::CloseAll();
-        HTTPRequestor::CloseIdleConnections();
-        m_server.Stop();
+        TileServerTest::TearDown();
         Options::Set(QStringLiteral("LogDetailTags"), std::nullopt);
         TLog::ReloadOptions();
     }
 
     // Tiles that the fixture colours by column and row and lets live on disk for a day.
     AttributeMap Attributes(bool offline = false) const {
-        AttributeMap attributes = {
-            {QStringLiteral("class"), QString::fromUtf16(MapTileServerProvider::valueClassAttr)},
-            {QStringLiteral("server"), m_server.BaseUrl()},
-            {QStringLiteral("port"), QString()},
-            {QStringLiteral("url-format"),
-             QStringLiteral("/solid.png?r={X}0&g={Y}0&b=77&cc=max-age%3D86400")}};
-        if (offline) {
-            attributes[QStringLiteral("offline")] = QStringLiteral("1");
-        }
-        return attributes;
+        return TileServerAttributes(
+            m_server.BaseUrl(), QStringLiteral("/solid.png?r={X}0&g={Y}0&b=77&cc=max-age%3D86400"),
+            offline ? AttributeMap{{QStringLiteral("offline"), QStringLiteral("1")}}
+                    : AttributeMap{});
     }
 
-    static Rendered Render(RasterMapProvider& provider, const MapQueryPtr& view,
-                           bool settle = true) {
+    static Rendered Render(RasterMapProvider& provider, const MapQueryPtr& view) {
         Rendered rendered;
         rendered.images = provider.GetMappedImages(view, false, MapCode::Default, kModel, kWait,
                                                    &rendered.counts);
-        if (rendered.images->images.size() != 1) {
-            ADD_FAILURE() << "no composite";
-            return rendered;
-        }
-        rendered.composite =
-            dynamic_cast<CompositeMappedImage*>(rendered.images->images[0].GetInstance().get());
+        rendered.composite = CompositeOf(*rendered.images);
         if (rendered.composite == nullptr) {
             ADD_FAILURE() << "the view's image is no composite";
-        } else if (int count = 0; settle && !PollUntilSettled(*rendered.composite, count)) {
+        } else if (int count = 0; !PollUntilSettled(*rendered.composite, count)) {
             ADD_FAILURE() << "the tiles did not arrive";
         }
         return rendered;
@@ -118,8 +82,6 @@ protected:
             }
         }
     }
-
-    FixtureServer m_server;
 };
 
 } // namespace
@@ -153,39 +115,42 @@ TEST_F(RasterMapImageAssemblyTest, AnIdenticalViewReusesTheCompositeWithoutReque
 }
 
 TEST_F(RasterMapImageAssemblyTest, TheSummaryCountsTilesFromMemoryDiskAndNetwork) {
-    CacheSomeTiles();
-    MapTileServerProvider provider(Attributes());
-    const TLog::ScopedCapture log;
-    const Rendered view = Render(provider, LargeView());
-    EXPECT_EQ(view.counts.fresh, 5);
-    EXPECT_EQ(view.counts.fromDisk, 4);
-    EXPECT_EQ(view.counts.fromMemory, 3);
-    EXPECT_EQ(view.counts.missing, 0);
-    EXPECT_EQ(CountLines(log, QStringLiteral("OpenStreetMap: Begin lookup of12 tiles.")), 1);
-    EXPECT_EQ(CountLines(log, QStringLiteral("OpenStreetMap: 12 total tiles, 5 new 4 from disk 3 "
-                                             "from memory 0 missing")),
-              1);
-    EXPECT_EQ(m_server.RequestCount(), 12u);
-    ExpectTilesAtTheirPlaces(view, 2, 1, 4, 3);
-}
-
-TEST_F(RasterMapImageAssemblyTest, OfflineViewsUseCachedTilesAndCountTheRestMissing) {
-    CacheSomeTiles();
-    MapTileServerProvider offline(Attributes(true));
-    const TLog::ScopedCapture log;
-    const Rendered view = Render(offline, LargeView());
-    EXPECT_EQ(view.counts.fresh, 0);
-    EXPECT_EQ(view.counts.fromDisk, 4);
-    EXPECT_EQ(view.counts.fromMemory, 3);
-    EXPECT_EQ(view.counts.missing, 5);
-    EXPECT_EQ(CountLines(log, QStringLiteral("OpenStreetMap: 12 total tiles, 0 new 4 from disk 3 "
-                                             "from memory 5 missing")),
-              1);
-    EXPECT_EQ(m_server.RequestCount(), 7u);
-
-    const QImage pixels = view.composite->GetImageObject()->GetImage();
-    EXPECT_EQ(pixels.pixel(128, 128), TileColour(2, 1));
-    EXPECT_EQ(pixels.pixel(3 * 256 + 128, 2 * 256 + 128), TileColour(5, 3));
+    struct Case {
+        bool offline;
+        int fresh;
+        int missing;
+        std::size_t requests;
+    };
+    // Online the 5 uncached tiles are fetched; offline they are counted missing.
+    for (const Case& c : {Case{false, 5, 0, 12u}, Case{true, 0, 5, 7u}}) {
+        SCOPED_TRACE(c.offline ? "offline" : "online");
+        TileGrid::PrivateDiskCache()->Clear();
+        MappedImageCache::Singleton().Clear();
+        m_server.ClearLog();
+        CacheSomeTiles();
+        MapTileServerProvider provider(Attributes(c.offline));
+        const TLog::ScopedCapture log;
+        const Rendered view = Render(provider, LargeView());
+        EXPECT_EQ(view.counts.fresh, c.fresh);
+        EXPECT_EQ(view.counts.fromDisk, 4);
+        EXPECT_EQ(view.counts.fromMemory, 3);
+        EXPECT_EQ(view.counts.missing, c.missing);
+        EXPECT_EQ(CountLogLines(log, QStringLiteral("OpenStreetMap: Begin lookup of12 tiles.")), 1);
+        EXPECT_EQ(CountLogLines(log, QStringLiteral("OpenStreetMap: 12 total tiles, %1 new 4 from "
+                                                    "disk 3 from memory %2 missing")
+                                         .arg(c.fresh)
+                                         .arg(c.missing)),
+                  1);
+        EXPECT_EQ(m_server.RequestCount(), c.requests);
+        if (!c.offline) {
+            ExpectTilesAtTheirPlaces(view, 2, 1, 4, 3);
+            continue;
+        }
+        // A tile from disk and one from memory.
+        const QImage pixels = view.composite->GetImageObject()->GetImage();
+        EXPECT_EQ(pixels.pixel(128, 128), TileColour(2, 1));
+        EXPECT_EQ(pixels.pixel(3 * 256 + 128, 2 * 256 + 128), TileColour(5, 3));
+    }
 }
 
 TEST_F(RasterMapImageAssemblyTest, PerTileLinesFollowTheDetailTags) {
@@ -221,7 +186,7 @@ TEST_F(RasterMapImageAssemblyTest, PerTileLinesFollowTheDetailTags) {
             withUrl +=
                 record.message.contains(m_server.BaseUrl() + QStringLiteral("/solid.png")) ? 1 : 0;
         }
-        EXPECT_EQ(CountLines(log, perTile), c.lines ? 4 : 0);
+        EXPECT_EQ(CountLogLines(log, perTile), c.lines ? 4 : 0);
         EXPECT_EQ(tiles, c.lines ? (std::set<int>{0, 1, 2, 3}) : std::set<int>());
         EXPECT_EQ(withUrl, c.urls ? 4 : 0);
     }
@@ -283,11 +248,7 @@ TEST_F(RasterMapImageAssemblyTest, BlankAndLocalViewsReadTheirTileFiles) {
     ASSERT_TRUE(directory.isValid());
     Options::Set(QStringLiteral("MapTilesDirectory"), directory.path());
     const auto write = [&](const QString& relative, QRgb colour) {
-        QImage image(256, 256, QImage::Format_RGB32);
-        image.fill(colour);
-        const QString path = QDir(directory.path()).filePath(relative);
-        ASSERT_TRUE(QDir().mkpath(QFileInfo(path).path()));
-        ASSERT_TRUE(image.save(path, "PNG"));
+        WriteSolidTile(QDir(directory.path()).filePath(relative), colour);
     };
     write(QStringLiteral("Blank256x256.png"), qRgb(224, 224, 224));
     // The view's map code picks the tile set; level 1, the south-east tile is missing.

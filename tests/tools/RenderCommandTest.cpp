@@ -8,6 +8,7 @@
 
 #include "FixtureServer.h"
 #include "ToolProcess.h"
+#include "imagery/ImageryTestSupport.h"
 
 namespace {
 
@@ -33,11 +34,7 @@ protected:
     QString Output() const { return m_dir.filePath(QStringLiteral("map.png")); }
 
     void WriteTile(const QString& relative, const QColor& color) const {
-        const QString path = QDir(TileSet()).filePath(relative);
-        ASSERT_TRUE(QDir().mkpath(QFileInfo(path).path()));
-        QImage tile(256, 256, QImage::Format_RGB32);
-        tile.fill(color);
-        ASSERT_TRUE(tile.save(path, "PNG"));
+        WriteSolidTile(QDir(TileSet()).filePath(relative), color);
     }
 
     ToolRun Render(const QStringList& arguments) const {

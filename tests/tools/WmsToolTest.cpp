@@ -144,16 +144,30 @@ protected:
     QTemporaryDir m_dir;
 };
 
-TEST_F(WmsToolTest, ListsTheServersLayersAsAnAlignedTable) {
+TEST_F(WmsToolTest, ListsTheServiceAndItsLayersAsAnAlignedTableOrAsJson) {
     const ToolRun run = RunTool({QStringLiteral("wms-layers"), MapServerUrl()});
     ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    const ToolRun json =
+        RunTool({QStringLiteral("wms-layers"), MapServerUrl(), QStringLiteral("--json")});
+    ASSERT_EQ(json.exitCode, 0) << json.err.toStdString();
+    QJsonParseError error;
+    const QJsonObject root = QJsonDocument::fromJson(json.out.toUtf8(), &error).object();
+    ASSERT_EQ(error.error, QJsonParseError::NoError) << json.out.toStdString();
+
     const QStringList lines = run.out.split(u'\n');
-    EXPECT_TRUE(lines.contains(QStringLiteral("title:   lmxmaps test map")))
-        << run.out.toStdString();
-    EXPECT_TRUE(lines.contains(QStringLiteral("version: 1.1.1")));
-    EXPECT_TRUE(lines.contains(QStringLiteral("format:  image/png")));
-    EXPECT_TRUE(lines.contains(
-        QStringLiteral("getmap:  http://127.0.0.1:%1/mapserv").arg(m_servers->mapServerPort)));
+    const std::pair<QString, QString> service[] = {
+        {QStringLiteral("title"), QStringLiteral("lmxmaps test map")},
+        {QStringLiteral("version"), QStringLiteral("1.1.1")},
+        {QStringLiteral("format"), QStringLiteral("image/png")},
+        {QStringLiteral("getmap"),
+         QStringLiteral("http://127.0.0.1:%1/mapserv").arg(m_servers->mapServerPort)}};
+    // The table's values line up after the longest key.
+    constexpr int kKeyColumn = 9;
+    for (const auto& [key, value] : service) {
+        EXPECT_TRUE(lines.contains((key + u':').leftJustified(kKeyColumn) + value))
+            << run.out.toStdString();
+        EXPECT_EQ(root.value(key).toString(), value);
+    }
 
     const auto row = [&](const QString& name) {
         for (const QString& line : lines) {
@@ -164,30 +178,13 @@ TEST_F(WmsToolTest, ListsTheServersLayersAsAnAlignedTable) {
         return QString();
     };
     const QString header = row(QStringLiteral("name"));
-    const QString countries = row(QStringLiteral("countries"));
+    const QString countriesRow = row(QStringLiteral("countries"));
     ASSERT_FALSE(header.isEmpty()) << run.out.toStdString();
-    ASSERT_FALSE(countries.isEmpty()) << run.out.toStdString();
-    EXPECT_EQ(countries.indexOf(QStringLiteral("Countries")),
+    ASSERT_FALSE(countriesRow.isEmpty()) << run.out.toStdString();
+    EXPECT_EQ(countriesRow.indexOf(QStringLiteral("Countries")),
               header.indexOf(QStringLiteral("display name")));
-    EXPECT_EQ(countries.indexOf(QStringLiteral("EPSG:3857")),
+    EXPECT_EQ(countriesRow.indexOf(QStringLiteral("EPSG:3857")),
               header.indexOf(QStringLiteral("crs")));
-    EXPECT_FALSE(row(QStringLiteral("land")).isEmpty());
-    EXPECT_FALSE(row(QStringLiteral("bluemarble")).isEmpty());
-}
-
-TEST_F(WmsToolTest, JsonNamesTheServiceAndEveryLayer) {
-    const ToolRun run =
-        RunTool({QStringLiteral("wms-layers"), MapServerUrl(), QStringLiteral("--json")});
-    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(run.out.toUtf8(), &error);
-    ASSERT_EQ(error.error, QJsonParseError::NoError) << run.out.toStdString();
-    const QJsonObject root = document.object();
-    EXPECT_EQ(root.value(QStringLiteral("title")).toString(), QStringLiteral("lmxmaps test map"));
-    EXPECT_EQ(root.value(QStringLiteral("version")).toString(), QStringLiteral("1.1.1"));
-    EXPECT_EQ(root.value(QStringLiteral("format")).toString(), QStringLiteral("image/png"));
-    EXPECT_EQ(root.value(QStringLiteral("getmap")).toString(),
-              QStringLiteral("http://127.0.0.1:%1/mapserv").arg(m_servers->mapServerPort));
 
     QJsonObject countries;
     QStringList names;
@@ -198,9 +195,11 @@ TEST_F(WmsToolTest, JsonNamesTheServiceAndEveryLayer) {
             countries = layer;
         }
     }
-    EXPECT_TRUE(names.contains(QStringLiteral("land")));
-    EXPECT_TRUE(names.contains(QStringLiteral("bluemarble")));
-    ASSERT_FALSE(countries.isEmpty()) << run.out.toStdString();
+    for (const QString& name : {QStringLiteral("land"), QStringLiteral("bluemarble")}) {
+        EXPECT_FALSE(row(name).isEmpty()) << name.toStdString();
+        EXPECT_TRUE(names.contains(name)) << name.toStdString();
+    }
+    ASSERT_FALSE(countries.isEmpty()) << json.out.toStdString();
     EXPECT_EQ(countries.value(QStringLiteral("crs")).toString(), QStringLiteral("EPSG:3857"));
     EXPECT_EQ(countries.value(QStringLiteral("display-name")).toString(),
               QStringLiteral("Countries"));

@@ -74,7 +74,6 @@ TEST(WmsCapabilities, VersionsOneZeroToOneOneOne) {
 
     const WmsCapabilities v110 = Read(Document("1.1.0", kGetMap, kOneLayer));
     EXPECT_EQ(v110.version, VersionNumber(1, 1, 0));
-    EXPECT_EQ(v110.version.ToString(), QStringLiteral("1.1.0"));
     // Some servers write the version with dashes.
     EXPECT_EQ(Read(Document("1-1-1", kGetMap, kOneLayer)).version, VersionNumber(1, 1, 1));
 }

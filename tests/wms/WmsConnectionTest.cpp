@@ -34,10 +34,7 @@ TEST(WmsConnection, OrderProjections) {
     EXPECT_EQ(Order("EPSG:4326", "EPSG:4269"), 0);
     EXPECT_EQ(Order("EPSG:4258", "EPSG:4269"), 0);
     EXPECT_EQ(Order("EPSG:3857", "EPSG:4269"), 0);
-}
-
-// IsSupportedCRS takes "epsg:3857" as supported, so it must rank as Web Mercator too.
-TEST(WmsConnection, OrderProjectionsIgnoresTheCaseOfCodes) {
+    // IsSupportedCRS takes "epsg:3857" as supported, so it must rank as Web Mercator too.
     EXPECT_EQ(Order("EPSG:4326", "epsg:3857"), 1);
     EXPECT_EQ(Order("epsg:3857", "EPSG:4326"), -1);
 }

@@ -69,13 +69,6 @@ TEST(WmsProvider, DisplayUrl) {
     EXPECT_EQ(plain.GetDisplayDescription(), QStringLiteral("http://maps.example/wms"));
 }
 
-TEST(WmsProvider, TilesOf512PixelsUpToLevel14) {
-    WmsProvider provider(Attributes({{"server", "maps.example"}}));
-    EXPECT_EQ(provider.GetTileSize(), 512);
-    EXPECT_EQ(provider.GetDefaultMaxScaleLevel(), 14.0);
-    EXPECT_TRUE(provider.IsSticky());
-}
-
 TEST(WmsProvider, UntiledMapsAskForTheViewInOnePiece) {
     TilingWmsProvider provider(
         Attributes({{"server", "maps.example"}, {"use-tiled-maps", "false"}}));

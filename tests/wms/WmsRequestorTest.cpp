@@ -46,75 +46,53 @@ RefCntPtr<WmsRequestor> Requestor(MapQueryPtr query, SpatialProjectorPtr project
                                     std::move(projector), std::move(query));
 }
 
-WmsRequestor::RequestBox Box(double minX, double maxX, double minY, double maxY, bool margin) {
-    return Requestor(Query(minX, maxX, minY, maxY, margin))->ComputeRequestBox();
-}
-
 } // namespace
 
-TEST(WmsRequestor, MarginOnEverySideInsideTheWorld) {
+TEST(WmsRequestor, MarginsGrowTheBoxOnlyInsideTheWorld) {
     // A 45-degree tile over 512 pixels: 100 pixels are 45 * 100 / 512 degrees.
-    const double grow = 45.0 * 100 / 512;
-    const WmsRequestor::RequestBox box = Box(0, 45, 0, 45, true);
-    EXPECT_DOUBLE_EQ(box.minX, -grow);
-    EXPECT_DOUBLE_EQ(box.maxX, 45 + grow);
-    EXPECT_DOUBLE_EQ(box.minY, -grow);
-    EXPECT_DOUBLE_EQ(box.maxY, 45 + grow);
-    EXPECT_EQ(box.width, 712);
-    EXPECT_EQ(box.height, 712);
-    EXPECT_EQ(box.cropX, 100);
-    EXPECT_EQ(box.cropY, 100);
-    EXPECT_TRUE(box.hasMargin);
-}
-
-TEST(WmsRequestor, NoMarginBeyondTheWorldEdge) {
-    const double grow = 45.0 * 100 / 512;
-    const WmsRequestor::RequestBox left = Box(-180, -135, 0, 45, true);
-    EXPECT_DOUBLE_EQ(left.minX, -180);
-    EXPECT_DOUBLE_EQ(left.maxX, -135 + grow);
-    EXPECT_EQ(left.width, 612);
-    EXPECT_EQ(left.height, 712);
-    EXPECT_EQ(left.cropX, 0);
-    EXPECT_EQ(left.cropY, 100);
-
-    const WmsRequestor::RequestBox right = Box(135, 180, 0, 45, true);
-    EXPECT_DOUBLE_EQ(right.maxX, 180);
-    EXPECT_EQ(right.width, 612);
-    EXPECT_EQ(right.cropX, 100);
-
-    // Image rows start at the top: only a missing top margin moves the crop.
-    const WmsRequestor::RequestBox top = Box(0, 45, 45, 90, true);
-    EXPECT_DOUBLE_EQ(top.minY, 45 - grow);
-    EXPECT_DOUBLE_EQ(top.maxY, 90);
-    EXPECT_EQ(top.width, 712);
-    EXPECT_EQ(top.height, 612);
-    EXPECT_EQ(top.cropX, 100);
-    EXPECT_EQ(top.cropY, 0);
-
-    const WmsRequestor::RequestBox bottom = Box(0, 45, -90, -45, true);
-    EXPECT_DOUBLE_EQ(bottom.minY, -90);
-    EXPECT_EQ(bottom.height, 612);
-    EXPECT_EQ(bottom.cropY, 100);
-
-    const WmsRequestor::RequestBox corner = Box(-180, -135, 45, 90, true);
-    EXPECT_EQ(corner.width, 612);
-    EXPECT_EQ(corner.height, 612);
-    EXPECT_EQ(corner.cropX, 0);
-    EXPECT_EQ(corner.cropY, 0);
-}
-
-TEST(WmsRequestor, WithoutMarginTheQueryIsSentAsItIs) {
-    const WmsRequestor::RequestBox box =
-        Requestor(Query(-180, 10, -20, 90, false, 800, 450))->ComputeRequestBox();
-    EXPECT_DOUBLE_EQ(box.minX, -180);
-    EXPECT_DOUBLE_EQ(box.maxX, 10);
-    EXPECT_DOUBLE_EQ(box.minY, -20);
-    EXPECT_DOUBLE_EQ(box.maxY, 90);
-    EXPECT_EQ(box.width, 800);
-    EXPECT_EQ(box.height, 450);
-    EXPECT_EQ(box.cropX, 0);
-    EXPECT_EQ(box.cropY, 0);
-    EXPECT_FALSE(box.hasMargin);
+    const double g = 45.0 * 100 / 512;
+    struct Case {
+        const char* name;
+        WmsRequestor::RequestBox query;
+        WmsRequestor::RequestBox sent;
+    };
+    // Image rows start at the top: only a missing top margin moves the vertical crop.
+    const Case cases[] = {
+        {"inside", {0, 45, 0, 45, 512, 512}, {-g, 45 + g, -g, 45 + g, 712, 712, 100, 100, true}},
+        {"west edge",
+         {-180, -135, 0, 45, 512, 512},
+         {-180, -135 + g, -g, 45 + g, 612, 712, 0, 100, true}},
+        {"east edge",
+         {135, 180, 0, 45, 512, 512},
+         {135 - g, 180, -g, 45 + g, 612, 712, 100, 100, true}},
+        {"top edge", {0, 45, 45, 90, 512, 512}, {-g, 45 + g, 45 - g, 90, 712, 612, 100, 0, true}},
+        {"bottom edge",
+         {0, 45, -90, -45, 512, 512},
+         {-g, 45 + g, -90, -45 + g, 712, 612, 100, 100, true}},
+        {"north-west corner",
+         {-180, -135, 45, 90, 512, 512},
+         {-180, -135 + g, 45 - g, 90, 612, 612, 0, 0, true}},
+        // Without a margin the query is sent as it is.
+        {"no margin", {-180, 10, -20, 90, 800, 450}, {-180, 10, -20, 90, 800, 450, 0, 0, false}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const WmsRequestor::RequestBox& q = c.query;
+        const WmsRequestor::RequestBox box =
+            Requestor(Query(q.minX, q.maxX, q.minY, q.maxY, c.sent.hasMargin,
+                            static_cast<unsigned int>(q.width),
+                            static_cast<unsigned int>(q.height)))
+                ->ComputeRequestBox();
+        EXPECT_DOUBLE_EQ(box.minX, c.sent.minX);
+        EXPECT_DOUBLE_EQ(box.maxX, c.sent.maxX);
+        EXPECT_DOUBLE_EQ(box.minY, c.sent.minY);
+        EXPECT_DOUBLE_EQ(box.maxY, c.sent.maxY);
+        EXPECT_EQ(box.width, c.sent.width);
+        EXPECT_EQ(box.height, c.sent.height);
+        EXPECT_EQ(box.cropX, c.sent.cropX);
+        EXPECT_EQ(box.cropY, c.sent.cropY);
+        EXPECT_EQ(box.hasMargin, c.sent.hasMargin);
+    }
 }
 
 TEST(WmsRequestor, GetMapParametersOfTheTopLeftMercatorTile) {
