@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -195,7 +196,7 @@ public:
     explicit DocumentServer(const std::string& host = "127.0.0.1") {
         m_server.Get("/wms", [this](const httplib::Request&, httplib::Response& response) {
             ++m_requests;
-            response.set_content(m_document, "application/vnd.ogc.wms_xml");
+            response.set_content(Document(), "application/vnd.ogc.wms_xml");
         });
         m_server.Get("/wms/getmap", [this](const httplib::Request&, httplib::Response& response) {
             ++m_requests;
@@ -212,12 +213,22 @@ public:
     DocumentServer(const DocumentServer&) = delete;
     DocumentServer& operator=(const DocumentServer&) = delete;
 
-    void SetDocument(std::string document) { m_document = std::move(document); }
+    // Locked: the server thread reads the document while a test may set the next one.
+    void SetDocument(std::string document) {
+        const std::lock_guard lock(m_documentMutex);
+        m_document = std::move(document);
+    }
     int Port() const { return m_port; }
     int Requests() const { return m_requests; }
 
 private:
+    std::string Document() const {
+        const std::lock_guard lock(m_documentMutex);
+        return m_document;
+    }
+
     httplib::Server m_server;
+    mutable std::mutex m_documentMutex;
     std::string m_document;
     std::atomic<int> m_requests{0};
     int m_port = -1;
