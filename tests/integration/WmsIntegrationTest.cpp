@@ -12,15 +12,12 @@
 #include <QUrl>
 #include <QXmlStreamReader>
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <lmxmaps/MapProviderException.h>
@@ -31,6 +28,7 @@
 #include <lmxmaps/host/StringTable.h>
 #include <lmxmaps/host/TLog.h>
 
+#include "fixture/DocumentServer.h"
 #include "fixture/FixtureWms.h"
 #include "fixture/SharedFixtureServer.h"
 #include "integration/IntegrationSupport.h"
@@ -188,52 +186,6 @@ QString ServiceExceptionText(const std::string& xml) {
     }
     return {};
 }
-
-// Serves one capabilities document at /wms (and a gradient GetMap at /wms/getmap) on a
-// loopback address and port of its own, counting what it is asked.
-class DocumentServer {
-public:
-    explicit DocumentServer(const std::string& host = "127.0.0.1") {
-        m_server.Get("/wms", [this](const httplib::Request&, httplib::Response& response) {
-            ++m_requests;
-            response.set_content(Document(), "application/vnd.ogc.wms_xml");
-        });
-        m_server.Get("/wms/getmap", [this](const httplib::Request&, httplib::Response& response) {
-            ++m_requests;
-            const std::optional<FixtureReply> reply = WmsGetMapReply("", 256, 256);
-            response.set_content(reply->body, reply->contentType);
-        });
-        m_port = m_server.bind_to_any_port(host);
-        m_thread = std::thread([this] { m_server.listen_after_bind(); });
-    }
-    ~DocumentServer() {
-        m_server.stop();
-        m_thread.join();
-    }
-    DocumentServer(const DocumentServer&) = delete;
-    DocumentServer& operator=(const DocumentServer&) = delete;
-
-    // Locked: the server thread reads the document while a test may set the next one.
-    void SetDocument(std::string document) {
-        const std::lock_guard lock(m_documentMutex);
-        m_document = std::move(document);
-    }
-    int Port() const { return m_port; }
-    int Requests() const { return m_requests; }
-
-private:
-    std::string Document() const {
-        const std::lock_guard lock(m_documentMutex);
-        return m_document;
-    }
-
-    httplib::Server m_server;
-    mutable std::mutex m_documentMutex;
-    std::string m_document;
-    std::atomic<int> m_requests{0};
-    int m_port = -1;
-    std::thread m_thread;
-};
 
 // A 1.1.1 document with one root layer in a single CRS over the given layers.
 std::string SingleCrsCapabilities(const std::string& getMapUrl, const std::string& crs,

@@ -10,9 +10,8 @@
 #include <QTemporaryDir>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <httplib.h>
-#include <thread>
 
+#include "DocumentServer.h"
 #include "TestServers.h"
 #include "ToolProcess.h"
 
@@ -55,31 +54,6 @@ int CountLogLinesWith(const std::string& accessLog, std::size_t from, const std:
     }
     return count;
 }
-
-// Serves one capabilities document at /wms on a free loopback port.
-class CapabilitiesServer {
-public:
-    explicit CapabilitiesServer(const std::string& document) {
-        m_server.Get("/wms", [document](const httplib::Request&, httplib::Response& response) {
-            response.set_content(document, "application/vnd.ogc.wms_xml");
-        });
-        m_port = m_server.bind_to_any_port("127.0.0.1");
-        m_thread = std::thread([this] { m_server.listen_after_bind(); });
-    }
-    ~CapabilitiesServer() {
-        m_server.stop();
-        m_thread.join();
-    }
-    CapabilitiesServer(const CapabilitiesServer&) = delete;
-    CapabilitiesServer& operator=(const CapabilitiesServer&) = delete;
-
-    int Port() const { return m_port; }
-
-private:
-    httplib::Server m_server;
-    int m_port = -1;
-    std::thread m_thread;
-};
 
 std::string GeographicCapabilities(int getMapPort) {
     return R"(<?xml version="1.0" encoding="UTF-8"?>
@@ -242,7 +216,8 @@ TEST_F(WmsToolTest, RendersOnlyTheChosenLayerOfAWebMercatorSource) {
 }
 
 TEST_F(WmsToolTest, AGeographicSourceShowsThePlateCarreeWorldByDefault) {
-    const CapabilitiesServer capabilities(GeographicCapabilities(m_servers->mapServerPort));
+    DocumentServer capabilities;
+    capabilities.SetDocument(GeographicCapabilities(m_servers->mapServerPort));
     ASSERT_GT(capabilities.Port(), 0);
     const std::size_t logStart = AccessLogSize(m_servers->mapServerAccessLog);
     const ToolRun run =
