@@ -15,6 +15,7 @@
 
 #include "ExitCodes.h"
 #include "NumberParsing.h"
+#include "OptionValue.h"
 #include "ProjectorNames.h"
 
 namespace {
@@ -68,22 +69,6 @@ double ParseTolerance(const std::string& text) {
         throw std::invalid_argument("--tolerance needs a number of at least 0, not '" + text + "'");
     }
     return *tolerance;
-}
-
-// "--name value" or "--name=value"; nullopt when args[i] is not the option.
-std::optional<std::string> OptionValue(const std::vector<std::string>& args, std::size_t& i,
-                                       const std::string& name) {
-    const std::string& arg = args[i];
-    if (arg == name) {
-        if (i + 1 == args.size()) {
-            throw std::invalid_argument(name + " needs a value");
-        }
-        return args[++i];
-    }
-    if (arg.rfind(name + "=", 0) == 0) {
-        return arg.substr(name.size() + 1);
-    }
-    return std::nullopt;
 }
 
 void RequireOperation(const GeomOptions& options, Operation operation, const char* option) {

@@ -12,6 +12,7 @@
 
 #include "ExitCodes.h"
 #include "NumberParsing.h"
+#include "OptionValue.h"
 #include "ProjectorNames.h"
 
 namespace {
@@ -27,13 +28,8 @@ ProjectOptions ParseOptions(const std::vector<std::string>& args) {
     ProjectOptions options;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
-        if (arg == "--projection") {
-            if (i + 1 == args.size()) {
-                throw std::invalid_argument("--projection needs a name");
-            }
-            options.projection = args[++i];
-        } else if (arg.rfind("--projection=", 0) == 0) {
-            options.projection = arg.substr(std::string("--projection=").size());
+        if (const auto projection = OptionValue(args, i, "--projection")) {
+            options.projection = *projection;
         } else if (arg == "--inverse") {
             options.inverse = true;
         } else if (arg == "--unit-square") {
