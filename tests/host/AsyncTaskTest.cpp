@@ -70,7 +70,7 @@ struct ObserverReset {
 
 } // namespace
 
-TEST(ComputeTask, KeepsTheExceptionWithItsTypeUntilCleared) {
+TEST(ComputeTask, KeepsTheExceptionWithItsTypeUntilClearedAndACancelledOneNeverRuns) {
     RefCntPtr<FailingTask> task = MakeRefCnt<FailingTask>();
     EXPECT_NO_THROW(task->Execute());
     EXPECT_TRUE(task->HasFinished());
@@ -79,18 +79,17 @@ TEST(ComputeTask, KeepsTheExceptionWithItsTypeUntilCleared) {
     EXPECT_THROW(task->CheckExceptions(true), MapProviderException);
     EXPECT_NO_THROW(task->CheckExceptions());
     EXPECT_FALSE(task->HasException());
+
+    // Cancelled before it starts, the body never runs.
+    RefCntPtr<WaitingTask> waiting = MakeRefCnt<WaitingTask>();
+    EXPECT_EQ(waiting->Cancel(), 1);
+    EXPECT_TRUE(waiting->WasCancelled());
+    waiting->Execute();
+    EXPECT_FALSE(waiting->BodyRan());
+    EXPECT_THROW(waiting->CheckExceptions(), AsyncTask::CancelException);
 }
 
-TEST(ComputeTask, CancelledBeforeItStartsTheBodyNeverRuns) {
-    RefCntPtr<WaitingTask> task = MakeRefCnt<WaitingTask>();
-    EXPECT_EQ(task->Cancel(), 1);
-    EXPECT_TRUE(task->WasCancelled());
-    task->Execute();
-    EXPECT_FALSE(task->BodyRan());
-    EXPECT_THROW(task->CheckExceptions(), AsyncTask::CancelException);
-}
-
-TEST(QtAsyncRunnable, RunsOnAPoolThreadAndReportsCompletion) {
+TEST(QtAsyncRunnable, RunsOnAPoolThreadReportsCompletionAndEndsWhenCancelled) {
     RefCntPtr<WaitingTask> task = MakeRefCnt<WaitingTask>();
     const AsyncResult result = QtAsyncRunnable::Start(task, QStringLiteral("test"));
     EXPECT_TRUE(result.valid());
@@ -100,17 +99,15 @@ TEST(QtAsyncRunnable, RunsOnAPoolThreadAndReportsCompletion) {
     EXPECT_TRUE(task->BodyRan());
     EXPECT_NE(task->RanOn(), std::this_thread::get_id());
     EXPECT_FALSE(IsFinished(AsyncResult()));
+
+    RefCntPtr<WaitingTask> cancelled = MakeRefCnt<WaitingTask>();
+    const AsyncResult cancelledResult = QtAsyncRunnable::Start(cancelled, QStringLiteral("test"));
+    cancelled->Cancel();
+    cancelledResult.wait();
+    EXPECT_THROW(cancelled->CheckExceptions(), AsyncTask::CancelException);
 }
 
-TEST(QtAsyncRunnable, CancellingARunningTaskEndsIt) {
-    RefCntPtr<WaitingTask> task = MakeRefCnt<WaitingTask>();
-    const AsyncResult result = QtAsyncRunnable::Start(task, QStringLiteral("test"));
-    task->Cancel();
-    result.wait();
-    EXPECT_THROW(task->CheckExceptions(), AsyncTask::CancelException);
-}
-
-TEST(DeprecatedAsyncTaskSvc, ObserverSeesProgressAndMayCancel) {
+TEST(DeprecatedAsyncTaskSvc, ObserverSeesProgressAndMayCancelOrphansOrWithoutOneItWaits) {
     const ObserverReset reset;
     auto observer = std::make_shared<CancellingObserver>(3);
     DeprecatedAsyncTaskSvc::SetProgressObserver(observer);
@@ -123,21 +120,17 @@ TEST(DeprecatedAsyncTaskSvc, ObserverSeesProgressAndMayCancel) {
     // Not an orphan: the wait lasted until the task stopped.
     EXPECT_TRUE(task->HasFinished());
     EXPECT_THROW(task->CheckExceptions(), AsyncTask::CancelException);
-}
 
-TEST(DeprecatedAsyncTaskSvc, OrphansAreLeftToFinishAlone) {
-    const ObserverReset reset;
     DeprecatedAsyncTaskSvc::SetProgressObserver(std::make_shared<CancellingObserver>(1));
-    RefCntPtr<WaitingTask> task = MakeRefCnt<WaitingTask>(true);
-    DeprecatedAsyncTaskSvc::ExecuteTaskWithProgress(task, QStringLiteral("Connecting"), 0);
-    EXPECT_TRUE(task->WasCancelled());
-    EXPECT_FALSE(task->HasFinished());
-    task->LetFinish();
-}
+    RefCntPtr<WaitingTask> orphan = MakeRefCnt<WaitingTask>(true);
+    DeprecatedAsyncTaskSvc::ExecuteTaskWithProgress(orphan, QStringLiteral("Connecting"), 0);
+    EXPECT_TRUE(orphan->WasCancelled());
+    EXPECT_FALSE(orphan->HasFinished());
+    orphan->LetFinish();
 
-TEST(DeprecatedAsyncTaskSvc, WithoutObserverItSimplyWaits) {
-    RefCntPtr<FailingTask> task = MakeRefCnt<FailingTask>();
-    DeprecatedAsyncTaskSvc::ExecuteTaskWithProgress(task, QStringLiteral("Connecting"), 0);
-    EXPECT_TRUE(task->HasFinished());
-    EXPECT_THROW(task->CheckExceptions(), MapProviderException);
+    DeprecatedAsyncTaskSvc::SetProgressObserver(nullptr);
+    RefCntPtr<FailingTask> failing = MakeRefCnt<FailingTask>();
+    DeprecatedAsyncTaskSvc::ExecuteTaskWithProgress(failing, QStringLiteral("Connecting"), 0);
+    EXPECT_TRUE(failing->HasFinished());
+    EXPECT_THROW(failing->CheckExceptions(), MapProviderException);
 }

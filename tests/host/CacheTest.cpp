@@ -95,7 +95,7 @@ std::vector<int> Values(const Cache& cache) {
 
 } // namespace
 
-TEST(Cache, EntriesGetFreshIdsAndTheClockOfTheirAdditionOrUse) {
+TEST(Cache, EntriesGetFreshIdsAndClocksAndUseTakesTheFirstMatchButHasEntryNot) {
     Cache cache(std::make_unique<KeepMostRecent>(10));
     EXPECT_EQ(cache.GetClock(), 0u);
     const EntryId first = cache.AddEntry(MakePayload(1));
@@ -126,38 +126,37 @@ TEST(Cache, EntriesGetFreshIdsAndTheClockOfTheirAdditionOrUse) {
     EXPECT_NE(third, second);
     EXPECT_FALSE(cache.UseEntry(first));
     EXPECT_FALSE(cache.UseEntry(EntryId{9999}));
-}
 
-TEST(Cache, UseEntryTakesTheFirstMatchAndHasEntryLeavesClocksAlone) {
-    Cache cache(std::make_unique<KeepMostRecent>(10));
-    const EntryId firstSeven = cache.AddEntry(MakePayload(7));
-    cache.AddEntry(MakePayload(8));
-    cache.AddEntry(MakePayload(7));
-    cache.IncrementClock();
+    // Use takes the first match; a look for one leaves the clocks alone.
+    Cache matching(std::make_unique<KeepMostRecent>(10));
+    const EntryId firstSeven = matching.AddEntry(MakePayload(7));
+    matching.AddEntry(MakePayload(8));
+    matching.AddEntry(MakePayload(7));
+    matching.IncrementClock();
 
     ValueIs seven(7);
-    const std::optional<Entry> used = cache.UseEntry(seven);
-    ASSERT_TRUE(used);
-    EXPECT_EQ(used->GetId(), firstSeven);
+    const std::optional<Entry> usedSeven = matching.UseEntry(seven);
+    ASSERT_TRUE(usedSeven);
+    EXPECT_EQ(usedSeven->GetId(), firstSeven);
     EXPECT_EQ(seven.visits, 1);
-    EXPECT_EQ(cache.GetEntries()[0].GetClock(), 1u);
+    EXPECT_EQ(matching.GetEntries()[0].GetClock(), 1u);
 
     ValueIs nine(9);
-    EXPECT_FALSE(cache.UseEntry(nine));
+    EXPECT_FALSE(matching.UseEntry(nine));
     EXPECT_EQ(nine.visits, 3);
 
-    cache.IncrementClock();
+    matching.IncrementClock();
     ValueIs eight(8);
-    EXPECT_TRUE(cache.HasEntry(eight));
+    EXPECT_TRUE(matching.HasEntry(eight));
     EXPECT_EQ(eight.visits, 2);
-    EXPECT_EQ(cache.GetEntries()[1].GetClock(), 0u);
+    EXPECT_EQ(matching.GetEntries()[1].GetClock(), 0u);
 
     CollectAll collector;
-    EXPECT_FALSE(cache.HasEntry(collector));
+    EXPECT_FALSE(matching.HasEntry(collector));
     EXPECT_EQ(collector.seen, (std::vector<int>{7, 8, 7}));
 }
 
-TEST(Cache, PolicyDropsTheLeastRecentlyUsedAndReleasesThemAfterTheSelection) {
+TEST(Cache, PolicyDropsTheLeastRecentlyUsedAfterTheSelectionAndMayNotInventOrRepeatEntries) {
     std::vector<int> destroyed;
     auto policy = std::make_unique<KeepMostRecent>(3);
     KeepMostRecent& policyView = *policy;
@@ -201,46 +200,8 @@ TEST(Cache, PolicyDropsTheLeastRecentlyUsedAndReleasesThemAfterTheSelection) {
     EXPECT_EQ(policyView.added, (std::vector<int>{1, 2, 3, 4, 5}));
     EXPECT_EQ(policyView.used, (std::vector<int>{1}));
     EXPECT_EQ(policyView.removed, (std::vector<int>{2, 3}));
-}
 
-TEST(Cache, AnEntryHeldOutsideOutlivesItsEviction) {
-    std::vector<int> destroyed;
-    Cache cache(std::make_unique<KeepMostRecent>(1));
-    cache.AddEntry(MakePayload(1, &destroyed));
-    cache.IncrementClock();
-    ValueIs one(1);
-    const std::optional<Entry> held = cache.UseEntry(one);
-    ASSERT_TRUE(held);
-    cache.IncrementClock();
-    cache.AddEntry(MakePayload(2, &destroyed));
-    cache.IncrementClock();
-    EXPECT_EQ(Values(cache), (std::vector<int>{2}));
-    EXPECT_TRUE(destroyed.empty());
-    EXPECT_EQ(ValueOf(*held), 1);
-}
-
-TEST(Cache, DeleteEntriesRemovesAllOrTheMatchesAndCountsThem) {
-    std::vector<int> destroyed;
-    auto policy = std::make_unique<KeepMostRecent>(10);
-    KeepMostRecent& policyView = *policy;
-    Cache cache(std::move(policy));
-    for (int value : {1, 2, 1, 3, 1}) {
-        cache.AddEntry(MakePayload(value, &destroyed));
-    }
-    ValueIs one(1);
-    EXPECT_EQ(cache.DeleteEntries(one), 3u);
-    EXPECT_EQ(Values(cache), (std::vector<int>{2, 3}));
-    EXPECT_EQ(destroyed, (std::vector<int>{1, 1, 1}));
-    EXPECT_EQ(cache.DeleteEntries(one), 0u);
-
-    EXPECT_EQ(cache.DeleteEntries(), 2u);
-    EXPECT_EQ(cache.GetSize(), 0u);
-    EXPECT_EQ(destroyed.size(), 5u);
-    EXPECT_EQ(policyView.removed, (std::vector<int>{1, 1, 1, 2, 3}));
-    EXPECT_EQ(cache.DeleteEntries(), 0u);
-}
-
-TEST(Cache, PolicyThatInventsOrRepeatsEntriesIsALogicError) {
+    // A policy that invents or repeats entries is a logic error.
     class Inventing : public CacheHelpers::IPolicy {
     public:
         void SelectEntriesToKeep(std::vector<Entry>& entries) override {
@@ -260,4 +221,39 @@ TEST(Cache, PolicyThatInventsOrRepeatsEntriesIsALogicError) {
     repeating.AddEntry(MakePayload(1));
     EXPECT_THROW(repeating.IncrementClock(), LogicException);
     EXPECT_THROW(Cache(nullptr), LogicException);
+}
+
+TEST(Cache, AnEntryHeldOutsideOutlivesItsEvictionAndDeleteEntriesCountsTheMatches) {
+    std::vector<int> destroyed;
+    Cache cache(std::make_unique<KeepMostRecent>(1));
+    cache.AddEntry(MakePayload(1, &destroyed));
+    cache.IncrementClock();
+    ValueIs one(1);
+    const std::optional<Entry> held = cache.UseEntry(one);
+    ASSERT_TRUE(held);
+    cache.IncrementClock();
+    cache.AddEntry(MakePayload(2, &destroyed));
+    cache.IncrementClock();
+    EXPECT_EQ(Values(cache), (std::vector<int>{2}));
+    EXPECT_TRUE(destroyed.empty());
+    EXPECT_EQ(ValueOf(*held), 1);
+
+    std::vector<int> deleted;
+    auto policy = std::make_unique<KeepMostRecent>(10);
+    KeepMostRecent& policyView = *policy;
+    Cache deleting(std::move(policy));
+    for (int value : {1, 2, 1, 3, 1}) {
+        deleting.AddEntry(MakePayload(value, &deleted));
+    }
+    ValueIs ones(1);
+    EXPECT_EQ(deleting.DeleteEntries(ones), 3u);
+    EXPECT_EQ(Values(deleting), (std::vector<int>{2, 3}));
+    EXPECT_EQ(deleted, (std::vector<int>{1, 1, 1}));
+    EXPECT_EQ(deleting.DeleteEntries(ones), 0u);
+
+    EXPECT_EQ(deleting.DeleteEntries(), 2u);
+    EXPECT_EQ(deleting.GetSize(), 0u);
+    EXPECT_EQ(deleted.size(), 5u);
+    EXPECT_EQ(policyView.removed, (std::vector<int>{1, 1, 1, 2, 3}));
+    EXPECT_EQ(deleting.DeleteEntries(), 0u);
 }

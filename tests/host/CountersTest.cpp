@@ -11,43 +11,7 @@ constexpr int kThreads = 8;
 constexpr int kIncrementsPerThread = 20000;
 } // namespace
 
-TEST(HostCounters, ParallelIncrementsAreAllCountedWhileNewNamesRegister) {
-    const std::string shared = "CountersTest.Shared";
-    const auto own = [](int thread) {
-        return "CountersTest.Thread" + std::to_string(thread);
-    };
-    const auto burst = [](int thread, int i) {
-        return "CountersTest.Burst" + std::to_string(thread) + "." + std::to_string(i);
-    };
-    // Counters outlive a test, so a repeated run counts on from where the last one stopped.
-    const std::int64_t before = HostCounters::Get(shared);
-    const std::int64_t ownBefore = HostCounters::Get(own(0));
-    const std::int64_t burstBefore = HostCounters::Get(burst(0, 19000));
-    std::vector<std::thread> threads;
-    for (int thread = 0; thread < kThreads; ++thread) {
-        threads.emplace_back([&, thread] {
-            HostCounters::Counter& counter = HostCounters::Find(own(thread));
-            for (int i = 0; i < kIncrementsPerThread; ++i) {
-                HostCounters::Increment(shared);
-                counter.Increment(2);
-                // New names while others count: the name table is replaced under them.
-                if (i % 1000 == 0) {
-                    HostCounters::Increment(burst(thread, i));
-                }
-            }
-        });
-    }
-    for (std::thread& thread : threads) {
-        thread.join();
-    }
-    EXPECT_EQ(HostCounters::Get(shared) - before, kThreads * kIncrementsPerThread);
-    for (int thread = 0; thread < kThreads; ++thread) {
-        EXPECT_EQ(HostCounters::Get(own(thread)) - ownBefore, 2 * kIncrementsPerThread);
-        EXPECT_EQ(HostCounters::Get(burst(thread, 19000)) - burstBefore, 1);
-    }
-}
-
-TEST(HostCounters, OneNameIsOneCounterAndUnknownNamesReadZeroWithoutRegistering) {
+TEST(HostCounters, OneNameIsOneCounterUnknownOnesReadZeroAndParallelIncrementsAllCount) {
     HostCounters::Counter& first = HostCounters::Find("CountersTest.Identity");
     HostCounters::Counter& again = HostCounters::Find(std::string("CountersTest.Identity"));
     EXPECT_EQ(&first, &again);
@@ -67,4 +31,38 @@ TEST(HostCounters, OneNameIsOneCounterAndUnknownNamesReadZeroWithoutRegistering)
     EXPECT_EQ(named("CountersTest.NeverUsed"), snapshot.end());
     ASSERT_NE(named("CountersTest.Identity"), snapshot.end());
     EXPECT_EQ(named("CountersTest.Identity")->second, again.Get());
+
+    const std::string shared = "CountersTest.Shared";
+    const auto own = [](int thread) {
+        return "CountersTest.Thread" + std::to_string(thread);
+    };
+    const auto burst = [](int thread, int i) {
+        return "CountersTest.Burst" + std::to_string(thread) + "." + std::to_string(i);
+    };
+    // Counters outlive a test, so a repeated run counts on from where the last one stopped.
+    const std::int64_t sharedBefore = HostCounters::Get(shared);
+    const std::int64_t ownBefore = HostCounters::Get(own(0));
+    const std::int64_t burstBefore = HostCounters::Get(burst(0, 19000));
+    std::vector<std::thread> threads;
+    for (int thread = 0; thread < kThreads; ++thread) {
+        threads.emplace_back([&, thread] {
+            HostCounters::Counter& counter = HostCounters::Find(own(thread));
+            for (int i = 0; i < kIncrementsPerThread; ++i) {
+                HostCounters::Increment(shared);
+                counter.Increment(2);
+                // New names while others count: the name table is replaced under them.
+                if (i % 1000 == 0) {
+                    HostCounters::Increment(burst(thread, i));
+                }
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(HostCounters::Get(shared) - sharedBefore, kThreads * kIncrementsPerThread);
+    for (int thread = 0; thread < kThreads; ++thread) {
+        EXPECT_EQ(HostCounters::Get(own(thread)) - ownBefore, 2 * kIncrementsPerThread);
+        EXPECT_EQ(HostCounters::Get(burst(thread, 19000)) - burstBefore, 1);
+    }
 }

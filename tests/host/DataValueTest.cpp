@@ -4,7 +4,7 @@
 #include <lmxmaps/host/DataValue.h>
 #include <lmxmaps/host/Shapes.h>
 
-TEST(DataValue, RealsStringsAndSpecials) {
+TEST(DataValue, RealsStringsWithTheirCollationSpatialValuesAndSpecials) {
     const DataValue real = DataValue::Real(2.5);
     EXPECT_FALSE(real.IsSpecial());
     EXPECT_EQ(real.GetDataType(), DataType::Real);
@@ -26,21 +26,8 @@ TEST(DataValue, RealsStringsAndSpecials) {
     EXPECT_EQ(DataValue::Real(1.0), DataValue::Real(1.0));
     EXPECT_FALSE(DataValue::Real(1.0) == DataValue::String(QStringLiteral("1")));
     EXPECT_FALSE(null == DataValue::Special(SpecialCode::Null, DataType::Real));
-}
 
-TEST(DataValueRect, WidthAndHeightReadTheBoundsAsReals) {
-    const DataValueRect rect(DataValue::Real(-10), DataValue::Real(30), DataValue::Real(5),
-                             DataValue::Real(7.5));
-    EXPECT_EQ(rect.Width(), 40.0);
-    EXPECT_EQ(rect.Height(), 2.5);
-    const DataValueRect open(DataValue(), DataValue::Real(1), DataValue::Real(0),
-                             DataValue::Real(1));
-    EXPECT_TRUE(std::isnan(open.Width()));
-    EXPECT_EQ(rect, rect);
-    EXPECT_FALSE(rect == open);
-}
-
-TEST(DataValue, StringsCarryACollation) {
+    // Strings carry a collation.
     constexpr Collation kCaseInsensitive = 7;
     EXPECT_EQ(DataValue::String(QStringLiteral("a")).GetCollation(), kUnknownCollation);
     const DataValue folded = DataValue::String(QStringLiteral("a"), kCaseInsensitive);
@@ -48,9 +35,7 @@ TEST(DataValue, StringsCarryACollation) {
     EXPECT_EQ(folded.GetString(), QStringLiteral("a"));
     EXPECT_FALSE(folded == DataValue::String(QStringLiteral("a")));
     EXPECT_EQ(DataValue::Real(1).GetCollation(), kUnknownCollation);
-}
 
-TEST(DataValue, SpatialValues) {
     const auto shape =
         lmxgeo::Spatial::FromWkt("LINESTRING (0 0, 1 1)", lmxgeo::Spatial::Kind::Geography);
     const DataValue spatial = DataValue::Spatial(shape);
@@ -66,9 +51,21 @@ TEST(DataValue, SpatialValues) {
     EXPECT_FALSE(spatial == DataValue::Spatial(lmxgeo::Spatial::FromWkt(
                                 "LINESTRING (0 0, 1 1)", lmxgeo::Spatial::Kind::Geometry)));
 
-    const DataValue null = DataValue::Spatial(nullptr);
-    EXPECT_TRUE(null.IsSpecial());
-    EXPECT_EQ(null.GetDataType(), DataType::Spatial);
-    EXPECT_EQ(null.GetSpatial(), nullptr);
+    const DataValue nullSpatial = DataValue::Spatial(nullptr);
+    EXPECT_TRUE(nullSpatial.IsSpecial());
+    EXPECT_EQ(nullSpatial.GetDataType(), DataType::Spatial);
+    EXPECT_EQ(nullSpatial.GetSpatial(), nullptr);
     EXPECT_EQ(DataValue::Real(1).GetSpatial(), nullptr);
+}
+
+TEST(DataValueRect, WidthAndHeightReadTheBoundsAsReals) {
+    const DataValueRect rect(DataValue::Real(-10), DataValue::Real(30), DataValue::Real(5),
+                             DataValue::Real(7.5));
+    EXPECT_EQ(rect.Width(), 40.0);
+    EXPECT_EQ(rect.Height(), 2.5);
+    const DataValueRect open(DataValue(), DataValue::Real(1), DataValue::Real(0),
+                             DataValue::Real(1));
+    EXPECT_TRUE(std::isnan(open.Width()));
+    EXPECT_EQ(rect, rect);
+    EXPECT_FALSE(rect == open);
 }

@@ -2,7 +2,7 @@
 
 #include <lmxmaps/host/LumivexException.h>
 
-TEST(ErrorInfo, LogSiteNamesCarryTheIdInEightUpperCaseHexDigits) {
+TEST(ErrorInfo, LogSiteNamesCarryTheIdInEightHexDigitsAndMessagesAreUtf8InWhat) {
     EXPECT_EQ(TError::AutoGen(QStringLiteral("MapProviderException"), 0xF158430A).logSite,
               QStringLiteral("MapProviderException_AutoGen_0xF158430A"));
     EXPECT_EQ(TError::AutoGen(QStringLiteral("MapProviderException"), 0xF158430A).id, 0xF158430Au);
@@ -12,6 +12,10 @@ TEST(ErrorInfo, LogSiteNamesCarryTheIdInEightUpperCaseHexDigits) {
               QStringLiteral("LogSite_MapboxStyleJSONLacksName_0xDFBF8ACC"));
     EXPECT_EQ(TError::LogicAssert(0).logSite,
               QStringLiteral("LogicException_LogicAssert_0x00000000"));
+
+    const LumivexException e(QStringLiteral("Zürich — ok"), TError::LogicAssert(1));
+    EXPECT_STREQ(e.what(), "Zürich — ok");
+    EXPECT_EQ(e.GetMessage(), QStringLiteral("Zürich — ok"));
 }
 
 TEST(LogicException, CarriesFileLineAndCondition) {
@@ -32,10 +36,4 @@ TEST(LogicException, CarriesFileLineAndCondition) {
         EXPECT_THROW(stored->Throw(), LogicException);
     }
     EXPECT_NO_THROW(LMX_LOGIC_ASSERT(count > 0));
-}
-
-TEST(LumivexException, MessageIsUtf8InWhat) {
-    const LumivexException e(QStringLiteral("Zürich — ok"), TError::LogicAssert(1));
-    EXPECT_STREQ(e.what(), "Zürich — ok");
-    EXPECT_EQ(e.GetMessage(), QStringLiteral("Zürich — ok"));
 }

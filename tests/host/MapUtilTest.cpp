@@ -32,7 +32,7 @@ TEST(MapUtilComputeScale, PixelsPerUnitOfTheFinerAxis) {
     EXPECT_TRUE(std::isinf(MapUtil::ComputeScale(0.0, 100.0, 10, 10)));
 }
 
-TEST(MapUtilComputeScaleLevel, WholeLevelsOfAWorldView) {
+TEST(MapUtilComputeScaleLevel, WholeAndAdjustedLevelsLimitsAndTheMagnificationOfEveryLevel) {
     EXPECT_EQ(LevelForWorldView(1024).level, 2.0);
     EXPECT_EQ(LevelForWorldView(1024).tileSize, kTileSize);
     EXPECT_DOUBLE_EQ(LevelForWorldView(1024).pixelsPerCRSUnit, 4 * kPixelsPerMetreAtLevel0);
@@ -45,22 +45,7 @@ TEST(MapUtilComputeScaleLevel, WholeLevelsOfAWorldView) {
     EXPECT_EQ(LevelForWorldView(1448).level, 2.0);
     EXPECT_EQ(LevelForWorldView(1449).level, 3.0);
     EXPECT_EQ(LevelForWorldView(1 << 30).level, kMaxLevel);
-}
 
-TEST(MapUtilComputeScaleLevel, EveryLevelKeepsTheMagnificationBetweenTheLimits) {
-    for (int pixels = 256; pixels < 256 * 4096; pixels = pixels * 9 / 8 + 1) {
-        for (const int steps : {1, 2, 3}) {
-            const MapScaleLevel level = LevelForWorldView(pixels, steps);
-            const double viewScale = pixels / kWorldWidth;
-            const double magnification = viewScale / level.pixelsPerCRSUnit;
-            EXPECT_GE(magnification, std::exp2(-0.5 / steps) * (1 - 1e-12)) << pixels;
-            EXPECT_LE(magnification, std::exp2(0.5 / steps) * (1 + 1e-12)) << pixels;
-            EXPECT_DOUBLE_EQ(level.level * steps, std::round(level.level * steps));
-        }
-    }
-}
-
-TEST(MapUtilComputeScaleLevel, AdjustableTilesServeWholeLevelsAtAnotherSize) {
     // 2^2.3 x 256 px: the nearest half level is 2.5.
     const int pixels = static_cast<int>(std::exp2(2.3) * 256);
     EXPECT_EQ(LevelForWorldView(pixels, 2).level, 2.5);
@@ -70,9 +55,7 @@ TEST(MapUtilComputeScaleLevel, AdjustableTilesServeWholeLevelsAtAnotherSize) {
     EXPECT_DOUBLE_EQ(adjusted.pixelsPerCRSUnit, kPixelsPerMetreAtLevel0 * 4 * 362 / 256);
     // A whole level keeps the tile size.
     EXPECT_EQ(LevelForWorldView(1024, 2, true).tileSize, kTileSize);
-}
 
-TEST(MapUtilComputeScaleLevel, LimitsAndUnusualInputs) {
     const double infinite = std::numeric_limits<double>::infinity();
     EXPECT_EQ(MapUtil::ComputeScaleLevel(infinite, 1.0, 1, 256, 12.0, false, kMinShrink).level,
               12.0);
@@ -85,4 +68,15 @@ TEST(MapUtilComputeScaleLevel, LimitsAndUnusualInputs) {
     EXPECT_EQ(MapUtil::ComputeScaleLevel(7.9, 1.0, 1, 256, 12.0, false, 1.0).level, 2.0);
     EXPECT_EQ(MapUtil::ComputeScaleLevel(7.9, 1.0, 1, 256, 12.0, false, kMinShrink).level, 3.0);
     EXPECT_FALSE(MapScaleLevel().IsSet());
+
+    for (int viewPixels = 256; viewPixels < 256 * 4096; viewPixels = viewPixels * 9 / 8 + 1) {
+        for (const int steps : {1, 2, 3}) {
+            const MapScaleLevel scaleLevel = LevelForWorldView(viewPixels, steps);
+            const double viewScale = viewPixels / kWorldWidth;
+            const double magnification = viewScale / scaleLevel.pixelsPerCRSUnit;
+            EXPECT_GE(magnification, std::exp2(-0.5 / steps) * (1 - 1e-12)) << viewPixels;
+            EXPECT_LE(magnification, std::exp2(0.5 / steps) * (1 + 1e-12)) << viewPixels;
+            EXPECT_DOUBLE_EQ(scaleLevel.level * steps, std::round(scaleLevel.level * steps));
+        }
+    }
 }

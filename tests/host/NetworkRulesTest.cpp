@@ -22,7 +22,7 @@ TNetworkRules Rules(const char* text) {
 
 } // namespace
 
-TEST(TNetworkRules, RangesMatchUpToTheirEdgesInBothFamilies) {
+TEST(TNetworkRules, RangesMatchUpToTheirEdgesInBothFamiliesAndMalformedOnesAreSkipped) {
     const TNetworkRules rules = Rules("169.254.0.0/16 10.0.0.0/9;192.0.2.7, fe80::/10");
     EXPECT_TRUE(rules.Matches(Ip("169.254.0.0")));
     EXPECT_TRUE(rules.Matches(Ip("169.254.255.255")));
@@ -39,15 +39,14 @@ TEST(TNetworkRules, RangesMatchUpToTheirEdgesInBothFamilies) {
     EXPECT_FALSE(Rules("0.0.0.0/0").Matches(Ip("2001:db8::1")));
     EXPECT_EQ(Ip("[2001:DB8::1]").ToString(), QStringLiteral("2001:db8::1"));
     EXPECT_EQ(Ip("::ffff:10.0.0.1").ToString(), QStringLiteral("10.0.0.1"));
-}
 
-TEST(TNetworkRules, MalformedEntriesAreSkippedWithAWarning) {
+    // Malformed entries are skipped with a warning.
     const TLog::ScopedCapture capture;
-    const TNetworkRules rules = Rules(
+    const TNetworkRules skipping = Rules(
         "192.0.2.1,,bogus; 10.0.0.0/33 fe80::/129 1.2.3/8 1.2.3.4/ 5.6.7.8/-1 198.51.100.0/24");
-    EXPECT_EQ(rules.GetRuleCount(), 2u);
-    EXPECT_TRUE(rules.Matches(Ip("198.51.100.200")));
-    EXPECT_FALSE(rules.Matches(Ip("10.0.0.1")));
+    EXPECT_EQ(skipping.GetRuleCount(), 2u);
+    EXPECT_TRUE(skipping.Matches(Ip("198.51.100.200")));
+    EXPECT_FALSE(skipping.Matches(Ip("10.0.0.1")));
     const std::vector<TLog::Record> records = capture.Records();
     EXPECT_EQ(
         std::count_if(records.begin(), records.end(),
@@ -55,7 +54,7 @@ TEST(TNetworkRules, MalformedEntriesAreSkippedWithAWarning) {
         6);
 }
 
-TEST(TNetworkRules, AllowListBeatsDenyListAndDefaultsKeepLoopback) {
+TEST(TNetworkRules, AllowListBeatsDenyListDefaultsKeepLoopbackAndLocalhostResolvesToIt) {
     const TNetworkRules deny = Rules("169.254.0.0/16");
     const TNetworkRules allow = Rules("169.254.10.0/24");
     EXPECT_TRUE(TNetworkRules::IsAllowed(Ip("169.254.10.20"), deny, allow));
@@ -75,9 +74,7 @@ TEST(TNetworkRules, AllowListBeatsDenyListAndDefaultsKeepLoopback) {
     EXPECT_TRUE(allowed("::1"));
     ::setenv("LMX_MapConnectionIpAllowList", "169.254.169.254", 1);
     EXPECT_TRUE(allowed("169.254.169.254"));
-}
 
-TEST(TNetworkRules, ResolvesLiteralsAsGivenAndLocalhostToLoopback) {
     EXPECT_EQ(TNetworkRules::ResolveHost(QStringLiteral("127.0.0.1")),
               (std::vector<TIpAddress>{TIpAddress::FromIPv4(127, 0, 0, 1)}));
     TString error;

@@ -21,6 +21,16 @@ TEST(Options, SetValueBeatsEnvironmentWhichBeatsDefault) {
     EXPECT_EQ(Options::GetInt(name), 7);
 }
 
+TEST(Options, TypedReadsFallBackToTheDefault) {
+    const OptionGuard guard("LogLevel");
+    const TString name = QStringLiteral("LogLevel");
+    Options::Set(name, QStringLiteral(" ON "));
+    EXPECT_TRUE(Options::GetBool(name));
+    Options::Set(name, QStringLiteral("nope"));
+    EXPECT_FALSE(Options::GetBool(name));
+    EXPECT_EQ(Options::GetInt(QStringLiteral("LogDetailTags")), 0);
+}
+
 TEST(Options, DottedNamesMapToUnderscoresAndUnknownNamesAreLogicErrors) {
     EXPECT_EQ(Options::EnvironmentName(QStringLiteral("imageobject.preferred.cache.size")),
               QStringLiteral("LMX_imageobject_preferred_cache_size"));
@@ -33,17 +43,7 @@ TEST(Options, DottedNamesMapToUnderscoresAndUnknownNamesAreLogicErrors) {
     EXPECT_THROW(Options::Set(QStringLiteral("NoSuchOption"), QStringLiteral("x")), LogicException);
 }
 
-TEST(Options, TypedReadsFallBackToTheDefault) {
-    const OptionGuard guard("LogLevel");
-    const TString name = QStringLiteral("LogLevel");
-    Options::Set(name, QStringLiteral(" ON "));
-    EXPECT_TRUE(Options::GetBool(name));
-    Options::Set(name, QStringLiteral("nope"));
-    EXPECT_FALSE(Options::GetBool(name));
-    EXPECT_EQ(Options::GetInt(QStringLiteral("LogDetailTags")), 0);
-}
-
-TEST(TLog, CaptureSeesEveryLineWithItsSite) {
+TEST(TLog, CaptureSeesEveryLineWithItsSiteAndDetailTagsComeFromTheOptions) {
     const TLog::ScopedCapture capture;
     TLog::LogMessage(TLog::Severity::Debug, QStringLiteral("quiet line"));
     TLog::LogMessage(TLog::Severity::Warn, TError::LogSite(QStringLiteral("Test"), 0xABC).logSite,
@@ -54,9 +54,7 @@ TEST(TLog, CaptureSeesEveryLineWithItsSite) {
     EXPECT_EQ(records[1].severity, TLog::Severity::Warn);
     EXPECT_EQ(records[1].logSite, QStringLiteral("LogSite_Test_0x00000ABC"));
     EXPECT_EQ(records[1].message, QStringLiteral("Problem with 'tile'"));
-}
 
-TEST(TLog, DetailTagsComeFromTheOptions) {
     const OptionGuard guard("LogDetailTags");
     EXPECT_FALSE(TLog::IsDetailTagOn(30));
     Options::Set(QStringLiteral("LogDetailTags"), QStringLiteral("30, 31,x"));

@@ -41,7 +41,7 @@ bool SamePixels(const QImage& a, const QImage& b) {
 
 } // namespace
 
-TEST(QtImageObject, ClearBitmapCacheReallyFreesThePixelsAndTheyDecodeAgainOnDemand) {
+TEST(QtImageObject, SizeComesFromTheHeaderClearsFreeThePixelsAndBrokenBytesAreRefused) {
     const QImage original = PatternImage();
     const std::unique_ptr<QtImageObject> image =
         QtImageObject::FromEncoded(Encode(original, "PNG"));
@@ -69,16 +69,14 @@ TEST(QtImageObject, ClearBitmapCacheReallyFreesThePixelsAndTheyDecodeAgainOnDema
     EXPECT_TRUE(SamePixels(image->GetImage(), original));
     EXPECT_EQ(Decodes(), decodesBefore + 2);
     EXPECT_TRUE(image->IsBitmapDecoded());
-}
 
-TEST(QtImageObject, SizeComesFromTheHeaderAndBrokenBytesAreRefusedOrInvalid) {
-    const QImage original = PatternImage(40, 24);
-    const std::int64_t decodesBefore = Decodes();
-    const auto jpeg = QtImageObject::FromEncoded(Encode(original, "JPEG"));
+    const QImage sized = PatternImage(40, 24);
+    const std::int64_t sizedDecodesBefore = Decodes();
+    const auto jpeg = QtImageObject::FromEncoded(Encode(sized, "JPEG"));
     ASSERT_TRUE(jpeg);
     EXPECT_EQ(jpeg->GetWidth(), 40);
     EXPECT_EQ(jpeg->GetHeight(), 24);
-    EXPECT_EQ(Decodes(), decodesBefore);
+    EXPECT_EQ(Decodes(), sizedDecodesBefore);
     EXPECT_TRUE(jpeg->IsValid());
 
     EXPECT_FALSE(QtImageObject::FromEncoded(QByteArray()));
@@ -86,9 +84,9 @@ TEST(QtImageObject, SizeComesFromTheHeaderAndBrokenBytesAreRefusedOrInvalid) {
 
     // Cut before the pixels, a PNG tells no size and is refused; cut inside them, it is
     // accepted by its header but does not decode.
-    const QByteArray png = Encode(original, "PNG");
-    EXPECT_FALSE(QtImageObject::FromEncoded(png.left(40)));
-    const auto truncated = QtImageObject::FromEncoded(png.left(png.size() - 20));
+    const QByteArray sizedPng = Encode(sized, "PNG");
+    EXPECT_FALSE(QtImageObject::FromEncoded(sizedPng.left(40)));
+    const auto truncated = QtImageObject::FromEncoded(sizedPng.left(sizedPng.size() - 20));
     ASSERT_TRUE(truncated);
     EXPECT_EQ(truncated->GetSize(), QSize(40, 24));
     EXPECT_FALSE(truncated->IsValid());
@@ -96,7 +94,7 @@ TEST(QtImageObject, SizeComesFromTheHeaderAndBrokenBytesAreRefusedOrInvalid) {
     EXPECT_FALSE(truncated->GetSolidColor());
 }
 
-TEST(QtImageObject, PixelsWithPngStayDecodedUntilGivenBackAndDecodeAgainFromThePng) {
+TEST(QtImageObject, PixelsMadeInMemoryStayDecodedAndEncodeAsPng) {
     const QImage original = PatternImage();
     const std::int64_t decodesBefore = Decodes();
     // Quality 80 is zlib level 1 in Qt's PNG writer.
@@ -120,18 +118,16 @@ TEST(QtImageObject, PixelsWithPngStayDecodedUntilGivenBackAndDecodeAgainFromTheP
     ASSERT_TRUE(empty);
     EXPECT_FALSE(empty->HasEncoded());
     EXPECT_FALSE(empty->IsValid());
-}
 
-TEST(QtImageObject, ImageMadeInMemoryKeepsItsPixelsAndEncodesAsPng) {
-    const QImage original = PatternImage();
-    QtImageObject image(original);
-    EXPECT_FALSE(image.HasEncoded());
-    EXPECT_TRUE(image.GetEncoded().isEmpty());
-    image.ClearBitmapCache();
-    EXPECT_TRUE(image.IsBitmapDecoded());
-    EXPECT_TRUE(SamePixels(image.GetImage(), original));
+    // An image made in memory alone keeps its pixels and encodes as PNG.
+    QtImageObject inMemory(original);
+    EXPECT_FALSE(inMemory.HasEncoded());
+    EXPECT_TRUE(inMemory.GetEncoded().isEmpty());
+    inMemory.ClearBitmapCache();
+    EXPECT_TRUE(inMemory.IsBitmapDecoded());
+    EXPECT_TRUE(SamePixels(inMemory.GetImage(), original));
 
-    const QByteArray png = image.GetEncodedOrPng();
+    const QByteArray png = inMemory.GetEncodedOrPng();
     ASSERT_TRUE(png.startsWith("\x89PNG"));
     EXPECT_TRUE(SamePixels(QImage::fromData(png), original));
 
@@ -140,7 +136,7 @@ TEST(QtImageObject, ImageMadeInMemoryKeepsItsPixelsAndEncodesAsPng) {
     EXPECT_EQ(fetched->GetEncodedOrPng(), fetched->GetEncoded());
 }
 
-TEST(QtImageObject, ScaledCopiesAreKeptUpToTheBitmapCacheSize) {
+TEST(QtImageObject, ScaledCopiesAreKeptUpToTheBitmapCacheSizeAndClonesShareThePixels) {
     const auto image = QtImageObject::FromEncoded(Encode(PatternImage(), "PNG"));
     ASSERT_TRUE(image);
     image->SetBitmapCacheSize(2);
@@ -168,6 +164,16 @@ TEST(QtImageObject, ScaledCopiesAreKeptUpToTheBitmapCacheSize) {
     // The natural size needs no copy at all.
     EXPECT_EQ(image->GetScaled(QSize(kTileSide, kTileSide), true).cacheKey(),
               image->GetImage().cacheKey());
+
+    // A clone shares bytes and pixels but not their fate.
+    const auto copy = image->Clone();
+    EXPECT_EQ(copy->GetEncoded(), image->GetEncoded());
+    EXPECT_EQ(copy->GetImage().cacheKey(), image->GetImage().cacheKey());
+    image->ClearBitmapCache();
+    EXPECT_TRUE(copy->IsBitmapDecoded());
+    copy->FillRect(QRectF(0, 0, 1, 1), ColorObject(1, 2, 3));
+    EXPECT_TRUE(image->HasEncoded());
+    EXPECT_TRUE(SamePixels(image->GetImage(), PatternImage()));
 }
 
 TEST(QtImageObject, PaintingMakesThePixelsTheOnlyTruth) {
@@ -191,7 +197,7 @@ TEST(QtImageObject, PaintingMakesThePixelsTheOnlyTruth) {
     EXPECT_EQ(ColorObject::FromArgb(image->GetImage().pixel(0, 0)), red);
 }
 
-TEST(QtImageObject, SolidColourIsFoundOnlyWhenEveryPixelAgrees) {
+TEST(QtImageObject, CanvasesFindASolidColourOnlyWhenEveryPixelAgreesAndDrawAtTheirDensity) {
     const ColorObject nearWhite(240, 240, 240);
     const auto canvas = QtImageObject::CreateCanvas(
         QSize(8, 8), QImage::Format_ARGB32_Premultiplied, 1.0, nearWhite);
@@ -202,9 +208,8 @@ TEST(QtImageObject, SolidColourIsFoundOnlyWhenEveryPixelAgrees) {
     const auto transparent = QtImageObject::CreateCanvas(QSize(3, 3), QImage::Format_ARGB32, 1.0,
                                                          ColorObject::Transparent());
     EXPECT_EQ(transparent->GetSolidColor(), ColorObject::Transparent());
-}
 
-TEST(QtImageObject, DrawScalesIntoTheTargetOnHighDensityCanvases) {
+    // Draw scales into the target on high density canvases.
     QImage quadrants(2, 2, QImage::Format_ARGB32);
     quadrants.setPixel(0, 0, qRgb(255, 0, 0));
     quadrants.setPixel(1, 0, qRgb(0, 255, 0));
@@ -214,14 +219,14 @@ TEST(QtImageObject, DrawScalesIntoTheTargetOnHighDensityCanvases) {
 
     constexpr qreal kHighDensity = 2.0;
     // Forty pixels square, twenty device-independent units.
-    const auto canvas =
+    const auto dense =
         QtImageObject::CreateCanvas(QSize(40, 40), QImage::Format_ARGB32_Premultiplied,
                                     kHighDensity, ColorObject(255, 255, 255));
     QtImageObject::BitmapOptions options;
     options.smoothScaling = false;
     // Ten units at (5, 5) cover pixels 10 to 29, each quadrant ten pixels square.
-    canvas->Paint([&](QPainter& painter) { tile.Draw(painter, QRectF(5, 5, 10, 10), options); });
-    const QImage pixels = canvas->GetImage();
+    dense->Paint([&](QPainter& painter) { tile.Draw(painter, QRectF(5, 5, 10, 10), options); });
+    const QImage pixels = dense->GetImage();
     EXPECT_EQ(pixels.pixel(9, 9), qRgb(255, 255, 255));
     EXPECT_EQ(pixels.pixel(10, 10), qRgb(255, 0, 0));
     EXPECT_EQ(pixels.pixel(19, 19), qRgb(255, 0, 0));
@@ -229,20 +234,6 @@ TEST(QtImageObject, DrawScalesIntoTheTargetOnHighDensityCanvases) {
     EXPECT_EQ(pixels.pixel(10, 29), qRgb(0, 0, 255));
     EXPECT_EQ(pixels.pixel(29, 29), qRgb(255, 255, 0));
     EXPECT_EQ(pixels.pixel(30, 30), qRgb(255, 255, 255));
-}
-
-TEST(QtImageObject, CloneSharesBytesAndPixelsButNotTheirFate) {
-    const auto image = QtImageObject::FromEncoded(Encode(PatternImage(), "PNG"));
-    ASSERT_TRUE(image);
-    image->GetImage();
-    const auto copy = image->Clone();
-    EXPECT_EQ(copy->GetEncoded(), image->GetEncoded());
-    EXPECT_EQ(copy->GetImage().cacheKey(), image->GetImage().cacheKey());
-    image->ClearBitmapCache();
-    EXPECT_TRUE(copy->IsBitmapDecoded());
-    copy->FillRect(QRectF(0, 0, 1, 1), ColorObject(1, 2, 3));
-    EXPECT_TRUE(image->HasEncoded());
-    EXPECT_TRUE(SamePixels(image->GetImage(), PatternImage()));
 }
 
 TEST(QtImageObject, ConcurrentClearsDecodesAndScalesAgree) {

@@ -40,7 +40,7 @@ std::shared_ptr<ValueExternal> DeserializeByte(ArrayView bytes) {
 
 } // namespace
 
-TEST(ExternalTypes, RegisteredTypesAreFoundByCodeAndName) {
+TEST(ExternalTypes, RegisteredTypesAreFoundReplacedOrRefusedAndBytesDecodeAsUtf8) {
     constexpr lrt::core::ExternalTypeCode kCode = 0x7101;
     EXPECT_FALSE(lrt::core::FindExternalType(kCode));
     lrt::core::RegisterExternalType(kCode, ByteValue::kName, SerializeByte, DeserializeByte);
@@ -60,24 +60,21 @@ TEST(ExternalTypes, RegisteredTypesAreFoundByCodeAndName) {
     EXPECT_TRUE(back->IsEqual(value));
     EXPECT_EQ(back->GetExternalTypeName(), ByteValue::kName);
     EXPECT_FALSE(lrt::core::FindExternalType(std::string("NoSuchType")));
-}
 
-TEST(ExternalTypes, ReRegistrationReplacesAndConflictsAreRefused) {
-    constexpr lrt::core::ExternalTypeCode kCode = 0x7201;
-    lrt::core::RegisterExternalType(kCode, "Replaced", SerializeByte, DeserializeByte);
-    lrt::core::RegisterExternalType(kCode, "Replaced", SerializeByte, nullptr);
-    EXPECT_FALSE(lrt::core::FindExternalType(kCode)->deserialize);
+    constexpr lrt::core::ExternalTypeCode kOtherCode = 0x7201;
+    lrt::core::RegisterExternalType(kOtherCode, "Replaced", SerializeByte, DeserializeByte);
+    lrt::core::RegisterExternalType(kOtherCode, "Replaced", SerializeByte, nullptr);
+    EXPECT_FALSE(lrt::core::FindExternalType(kOtherCode)->deserialize);
 
-    EXPECT_THROW(lrt::core::RegisterExternalType(kCode, "Other", SerializeByte, DeserializeByte),
-                 std::invalid_argument);
     EXPECT_THROW(
-        lrt::core::RegisterExternalType(kCode + 1, "Replaced", SerializeByte, DeserializeByte),
+        lrt::core::RegisterExternalType(kOtherCode, "Other", SerializeByte, DeserializeByte),
         std::invalid_argument);
-    EXPECT_FALSE(lrt::core::FindExternalType(kCode + 1));
-}
+    EXPECT_THROW(
+        lrt::core::RegisterExternalType(kOtherCode + 1, "Replaced", SerializeByte, DeserializeByte),
+        std::invalid_argument);
+    EXPECT_FALSE(lrt::core::FindExternalType(kOtherCode + 1));
 
-TEST(ExternalTypes, BytesDecodeAsUtf8) {
-    const ByteArray bytes{'Z', 0xC3, 0xBC, 'r', 'i', 'c', 'h'};
-    EXPECT_EQ(lrt::core::DecodeBytesAsString(bytes), QStringLiteral("Zürich"));
+    const ByteArray text{'Z', 0xC3, 0xBC, 'r', 'i', 'c', 'h'};
+    EXPECT_EQ(lrt::core::DecodeBytesAsString(text), QStringLiteral("Zürich"));
     EXPECT_TRUE(lrt::core::DecodeBytesAsString(ArrayView()).isEmpty());
 }

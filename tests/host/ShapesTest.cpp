@@ -83,7 +83,7 @@ std::string Unite(const std::vector<std::string>& shapes) {
 
 } // namespace
 
-TEST(WktSerialization, ReadsLooseFormsAndWritesCanonicalOnes) {
+TEST(WktSerialization, ReadsLooseFormsWritesCanonicalOnesAndGivesWayToTypesThatDoNotFit) {
     const std::pair<const char*, const char*> cases[] = {
         {"linestring(0 0,1 1, 2 0)", "LINESTRING (0 0, 1 1, 2 0)"},
         {"MULTIPOINT (1 2, 3 4)", "MULTIPOINT ((1 2), (3 4))"},
@@ -108,9 +108,8 @@ TEST(WktSerialization, ReadsLooseFormsAndWritesCanonicalOnes) {
             expected)
             << text;
     }
-}
 
-TEST(WktSerialization, TypesThatDoNotFitTheArraysGiveWay) {
+    // Types that do not fit the arrays give way.
     using lmxgeo::WktSerialization::Compose;
     EXPECT_EQ(Compose(ShapeType::kPoint, {{1, 2}, {3, 4}}, {}, {}), "MULTIPOINT ((1 2), (3 4))");
     EXPECT_EQ(Compose(ShapeType::kUnknown, {{1, 2}}, {}, {}), "POINT (1 2)");
@@ -120,7 +119,7 @@ TEST(WktSerialization, TypesThatDoNotFitTheArraysGiveWay) {
     EXPECT_EQ(Compose(ShapeType::kMultiLine, {}, {{}}, {}), "MULTILINESTRING (EMPTY)");
 }
 
-TEST(CustomTerritoriesUnion, MergesInGroupsAndMakesInputValid) {
+TEST(CustomTerritoriesUnion, MergesInGroupsMakesInputValidSurvivesBadArgumentsAndThreads) {
     // Squares [i, i + 2] x [0, 2] for i = 0..6 cover [0, 8] x [0, 2]; seven do not split evenly
     // into groups, and neighbouring groups overlap.
     std::vector<std::string> squares;
@@ -137,9 +136,7 @@ TEST(CustomTerritoriesUnion, MergesInGroupsAndMakesInputValid) {
     EXPECT_DOUBLE_EQ(Area(single), 2.0);
     // A bow tie: two triangles of area 1 meeting at (1, 1).
     EXPECT_DOUBLE_EQ(Area(Unite({"POLYGON ((0 0, 2 2, 2 0, 0 2, 0 0))"})), 2.0);
-}
 
-TEST(CustomTerritoriesUnion, RejectedArgumentsLeaveTheUnionUsable) {
     const auto serially = [](std::size_t count, const std::function<void(std::size_t)>& task) {
         for (std::size_t i = 0; i < count; ++i) {
             task(i);
@@ -154,22 +151,20 @@ TEST(CustomTerritoriesUnion, RejectedArgumentsLeaveTheUnionUsable) {
     EXPECT_THROW(shapeUnion.Finish(kUnknownOutput), std::invalid_argument);
     EXPECT_DOUBLE_EQ(Area(shapeUnion.Finish(Territories::kOutputWkt)), 1.0);
     EXPECT_EQ(Territories::CreatePoint(kNaN, 1), "POINT EMPTY");
-}
 
-TEST(CustomTerritoriesUnion, UnionsOnManyThreadsAtOnceStayApart) {
     constexpr int kThreads = 4;
     std::atomic<int> correct{0};
     RunOnThreads(kThreads, [&correct](std::size_t i) {
         const double offset = 100.0 * static_cast<double>(i);
-        const std::string merged = Unite({Square(offset, 0, 2), Square(offset + 1, 0, 2)});
-        if (Extract(merged).type == ShapeType::kPolygon && Area(merged) == 6.0) {
+        const std::string threadMerged = Unite({Square(offset, 0, 2), Square(offset + 1, 0, 2)});
+        if (Extract(threadMerged).type == ShapeType::kPolygon && Area(threadMerged) == 6.0) {
             ++correct;
         }
     });
     EXPECT_EQ(correct.load(), kThreads);
 }
 
-TEST(CustomTerritoriesCentroid, NearestConstituentInsideOrAPointOnTheSurface) {
+TEST(CustomTerritoriesCentroid, NearestConstituentOrAPointOnTheSurfaceAndSpatialKeepsItsKind) {
     EXPECT_EQ(Territories::Centroid().Finish("LINESTRING (0 0, 4 0)"), (XY{2, 0}));
     // A frame: [0, 6]^2 without [1, 5]^2; its centroid (3, 3) lies in the hole.
     const std::string frame = "POLYGON ((0 0, 6 0, 6 6, 0 6, 0 0), (1 1, 5 1, 5 5, 1 5, 1 1))";
@@ -186,9 +181,7 @@ TEST(CustomTerritoriesCentroid, NearestConstituentInsideOrAPointOnTheSurface) {
     const bool inOuter = surface.x >= 0 && surface.x <= 6 && surface.y >= 0 && surface.y <= 6;
     const bool inHole = surface.x > 1 && surface.x < 5 && surface.y > 1 && surface.y < 5;
     EXPECT_TRUE(inOuter && !inHole) << surface.x << " " << surface.y;
-}
 
-TEST(Spatial, KeepsItsShapeAndKind) {
     using lmxgeo::Spatial;
     const auto geography = Spatial::FromWkt("MULTIPOINT ((1 2))", Spatial::Kind::Geography);
     EXPECT_TRUE(geography->IsGeography());

@@ -16,7 +16,7 @@ TString FullUrl(const TString& server, unsigned int port, const RequestInfo& inf
 
 } // namespace
 
-TEST(URLFormatParams, KeysAreSortedWhateverTheMapType) {
+TEST(URLFormatParams, KeysAreSortedUnreservedCharactersStayAndTheRestIsEscapedAsUtf8) {
     EXPECT_EQ(HTTPRequestor::URLFormatParams(ParameterMap{}), QString());
     const AttributeMap unordered = {{QStringLiteral("width"), QStringLiteral("256")},
                                     {QStringLiteral("bbox"), QStringLiteral("1,2,3,4")},
@@ -28,29 +28,21 @@ TEST(URLFormatParams, KeysAreSortedWhateverTheMapType) {
     EXPECT_EQ(HTTPRequestor::URLFormatParams(unordered), expected);
     EXPECT_EQ(HTTPRequestor::URLFormatParams(ParameterMap(unordered.begin(), unordered.end())),
               expected);
-}
 
-TEST(URLFormatParams, OnlyUnreservedCharactersStayUnescaped) {
-    const ParameterMap plain = {{QStringLiteral("k"), QStringLiteral("AZaz09-._~")}};
-    EXPECT_EQ(HTTPRequestor::URLFormatParams(plain), QStringLiteral("k=AZaz09-._~"));
-    const ParameterMap reserved = {
-        {QStringLiteral("a key"), QStringLiteral(" &=?/#+%:@!$'()*,;[]\"<>\\^`{|}")}};
-    EXPECT_EQ(HTTPRequestor::URLFormatParams(reserved),
-              QStringLiteral("a%20key=%20%26%3D%3F%2F%23%2B%25%3A%40%21%24%27%28%29%2A%2C%3B%5B%5D"
-                             "%22%3C%3E%5C%5E%60%7B%7C%7D"));
-}
-
-TEST(URLFormatParams, NonAsciiTextIsEscapedAsUtf8) {
-    const ParameterMap text = {{QStringLiteral("q"), QString::fromUtf8("K\xC3\xB6ln \xE6\x9D\xB1")},
-                               {QStringLiteral("smile"), QString::fromUtf8("\xF0\x9F\x98\x80")}};
-    EXPECT_EQ(HTTPRequestor::URLFormatParams(text),
-              QStringLiteral("q=K%C3%B6ln%20%E6%9D%B1&smile=%F0%9F%98%80"));
-}
-
-TEST(URLFormatParams, EmptyKeysAndValuesAreKept) {
-    const ParameterMap empties = {{QString(), QStringLiteral("v")},
-                                  {QStringLiteral("STYLES"), QString()}};
-    EXPECT_EQ(HTTPRequestor::URLFormatParams(empties), QStringLiteral("=v&STYLES="));
+    const std::pair<ParameterMap, QString> cases[] = {
+        {{{QStringLiteral("k"), QStringLiteral("AZaz09-._~")}}, QStringLiteral("k=AZaz09-._~")},
+        {{{QStringLiteral("a key"), QStringLiteral(" &=?/#+%:@!$'()*,;[]\"<>\\^`{|}")}},
+         QStringLiteral("a%20key=%20%26%3D%3F%2F%23%2B%25%3A%40%21%24%27%28%29%2A%2C%3B%5B%5D"
+                        "%22%3C%3E%5C%5E%60%7B%7C%7D")},
+        {{{QStringLiteral("q"), QString::fromUtf8("K\xC3\xB6ln \xE6\x9D\xB1")},
+          {QStringLiteral("smile"), QString::fromUtf8("\xF0\x9F\x98\x80")}},
+         QStringLiteral("q=K%C3%B6ln%20%E6%9D%B1&smile=%F0%9F%98%80")},
+        {{{QString(), QStringLiteral("v")}, {QStringLiteral("STYLES"), QString()}},
+         QStringLiteral("=v&STYLES=")},
+    };
+    for (const auto& [parameters, escaped] : cases) {
+        EXPECT_EQ(HTTPRequestor::URLFormatParams(parameters), escaped);
+    }
 }
 
 TEST(URLFormatParams, DecodesBackToTheSameParameters) {
@@ -66,7 +58,7 @@ TEST(URLFormatParams, DecodesBackToTheSameParameters) {
     EXPECT_EQ(decoded, tricky);
 }
 
-TEST(HttpFullUrl, SchemeHostAndPort) {
+TEST(HttpFullUrl, SchemeHostAndPortAndPathsKeepTheirEscapesAndGainParameters) {
     struct Case {
         const char* server;
         unsigned int port;
@@ -99,9 +91,7 @@ TEST(HttpFullUrl, SchemeHostAndPort) {
         EXPECT_EQ(FullUrl(QLatin1String(c.server), c.port, tile),
                   QLatin1String(c.expected) + QStringLiteral("/tiles/1/2/3.png"));
     }
-}
 
-TEST(HttpFullUrl, PathsKeepTheirEscapesAndGainParameters) {
     // A literal percent sign and the caller's own escapes go out unchanged.
     EXPECT_EQ(FullUrl(QStringLiteral("h"), 0, RequestInfo(QStringLiteral("/a%2Fb/100%?x=%41"))),
               QStringLiteral("http://h/a%2Fb/100%?x=%41"));

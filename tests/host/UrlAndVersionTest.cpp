@@ -3,7 +3,7 @@
 #include <lmxmaps/host/TUrl.h>
 #include <lmxmaps/host/VersionNumber.h>
 
-TEST(TUrl, SplitsAbsoluteUrls) {
+TEST(TUrl, SplitsAbsoluteUrlsAndOnlyThoseWithAHostAreValid) {
     const TUrl plain(QStringLiteral("http://h/x?a=b"));
     ASSERT_TRUE(plain.IsValid());
     EXPECT_EQ(plain.GetHost(), QStringLiteral("h"));
@@ -32,9 +32,7 @@ TEST(TUrl, SplitsAbsoluteUrls) {
     const TUrl encoded(QStringLiteral("http://h/a%2Fb/c d?q=x%26y&r=%C3%A9"));
     EXPECT_EQ(encoded.GetPath(), QStringLiteral("/a%2Fb/c%20d"));
     EXPECT_EQ(encoded.GetQuery(), QStringLiteral("q=x%26y&r=%C3%A9"));
-}
 
-TEST(TUrl, OnlyAbsoluteUrlsWithAHostAreValid) {
     const TUrl ftp(QStringLiteral("ftp://h/x"));
     EXPECT_TRUE(ftp.IsValid());
     EXPECT_EQ(ftp.GetScheme(), QStringLiteral("ftp"));
@@ -45,7 +43,7 @@ TEST(TUrl, OnlyAbsoluteUrlsWithAHostAreValid) {
     }
 }
 
-TEST(VersionNumber, ParsesWithTheGivenSeparators) {
+TEST(VersionNumber, ParsesWithTheGivenSeparatorsAndComparesNumericallyWithMissingPartsAsZero) {
     const VersionNumber dotted = VersionNumber::Parse(QStringLiteral("1.1.1"));
     EXPECT_EQ(dotted.GetParts(), (std::vector<int>{1, 1, 1}));
     EXPECT_EQ(dotted.ToString(), QStringLiteral("1.1.1"));
@@ -57,9 +55,7 @@ TEST(VersionNumber, ParsesWithTheGivenSeparators) {
         EXPECT_FALSE(VersionNumber::Parse(QString::fromLatin1(text)).IsValid()) << text;
     }
     EXPECT_FALSE(VersionNumber(std::vector<int>{1, -1}).IsValid());
-}
 
-TEST(VersionNumber, ComparesNumericallyWithMissingPartsAsZero) {
     const auto v = [](const char* text) {
         return VersionNumber::Parse(QString::fromLatin1(text));
     };

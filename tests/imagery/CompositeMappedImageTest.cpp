@@ -118,7 +118,7 @@ TEST(CompositeMappedImage, DrawsTilesAsTheyArriveOrAllAtOnceWhenComplete) {
     }
 }
 
-TEST(CompositeMappedImage, AMissingTileGetsTheTransparentBackground) {
+TEST(CompositeMappedImage, AMissingTileGetsTheTransparentBackgroundAndWrappedOnesShowInEveryCopy) {
     MappedImageInstancePtr missing = NewTile();
     missing->SetBounds(RealRect(-180, 180, -90, 90));
     const CompositeMappedImagePtr composite = Composite(-180, 180, false);
@@ -126,27 +126,25 @@ TEST(CompositeMappedImage, AMissingTileGetsTheTransparentBackground) {
     EXPECT_EQ(PixelAt(*composite, 10, 10).alpha(), 0);
     int count = 0;
     EXPECT_TRUE(PollUntilSettled(*composite, count));
-}
 
-TEST(CompositeMappedImage, WrappingWorldsShowATileInEveryCopy) {
     const MappedImageInstancePtr tile = Tile(-180, -90, Opened(), Qt::red);
     ASSERT_TRUE(WaitForTile(*tile));
     // 540 degrees across 96 pixels: the tile's copies start at -180 and at +180.
-    const CompositeMappedImagePtr composite = Composite(-270, 270, false, 96);
-    composite->AddTiles({tile});
+    const CompositeMappedImagePtr wrapping = Composite(-270, 270, false, 96);
+    wrapping->AddTiles({tile});
     const std::vector<QRect> rects = tile->GetTileRects();
     ASSERT_EQ(rects.size(), 2u);
     EXPECT_EQ(rects[0], QRect(16, 0, 16, 32));
     EXPECT_EQ(rects[1], QRect(80, 0, 16, 32));
-    EXPECT_EQ(PixelAt(*composite, 20, 10), QColor(Qt::red));
-    EXPECT_EQ(PixelAt(*composite, 85, 10), QColor(Qt::red));
-    EXPECT_EQ(PixelAt(*composite, 50, 10), QColor(Qt::white));
-    const std::vector<TileInfo> infos = composite->GetTileInfos();
+    EXPECT_EQ(PixelAt(*wrapping, 20, 10), QColor(Qt::red));
+    EXPECT_EQ(PixelAt(*wrapping, 85, 10), QColor(Qt::red));
+    EXPECT_EQ(PixelAt(*wrapping, 50, 10), QColor(Qt::white));
+    const std::vector<TileInfo> infos = wrapping->GetTileInfos();
     ASSERT_EQ(infos.size(), 1u);
     EXPECT_EQ(infos[0].second, rects);
 }
 
-TEST(CompositeMappedImage, ErrorsStopAtTheFirstTileWithout) {
+TEST(CompositeMappedImage, ErrorsStopAtTheFirstTileWithoutAndUsesGoToTheTiles) {
     const CompositeMappedImagePtr empty = Composite(-180, 180, false);
     WarningList errors;
     bool hadErrors = false;
@@ -171,19 +169,14 @@ TEST(CompositeMappedImage, ErrorsStopAtTheFirstTileWithout) {
     errors.clear();
     tiles[0]->GetErrors(errors, hadErrors);
     EXPECT_FALSE(hadErrors);
-}
 
-TEST(CompositeMappedImage, UsesGoToTheTiles) {
-    const MappedImageInstancePtr a = Tile(-180, 0, Opened(), Qt::red);
-    const MappedImageInstancePtr b = Tile(0, 180, Opened(), Qt::blue);
-    const CompositeMappedImagePtr composite = Composite(-180, 180, false);
-    composite->AddTiles({a, b});
+    // Uses go to the tiles.
     composite->AddUse();
-    EXPECT_EQ(a->GetUseCount(), 1);
-    EXPECT_EQ(b->GetUseCount(), 1);
+    EXPECT_EQ(tiles[0]->GetUseCount(), 1);
+    EXPECT_EQ(tiles[2]->GetUseCount(), 1);
     EXPECT_EQ(composite->GetUseCount(), 0);
     composite->RemoveUse();
-    EXPECT_EQ(a->GetUseCount(), 0);
+    EXPECT_EQ(tiles[0]->GetUseCount(), 0);
 }
 
 TEST(CompositeMappedImage, ComposesTilesFetchedOverHttp) {

@@ -35,7 +35,7 @@ MapQueryPtr Query(RefCntPtr<MapLayers> layers, bool highDPI = false,
 
 } // namespace
 
-TEST(MapQuery, PropertiesComeFromTheFieldsOnlyWhenLayersExist) {
+TEST(MapQuery, PropertiesComeFromTheFieldsOnlyWhenLayersExistAndCopiesAreIndependent) {
     const MapQueryPtr none = Query(nullptr);
     EXPECT_TRUE(none->GetProperties().empty());
     EXPECT_TRUE(none->GetAsUrlQueryString().isEmpty());
@@ -63,17 +63,14 @@ TEST(MapQuery, PropertiesComeFromTheFieldsOnlyWhenLayersExist) {
     EXPECT_EQ(properties.at(Key(MapQuery::sLegend)), QStringLiteral("FALSE"));
     EXPECT_EQ(Query(Layers({{"a", true}}), true)->GetProperties().at(Key(MapQuery::sDPR)),
               QStringLiteral("2"));
-}
 
-TEST(MapQuery, BBoxValuesHaveSixSignificantDigits) {
-    const double h = 20037508.34;
-    const MapQueryPtr query = Query(Layers({}), false, Rect(-h, h, -0.000123456789, 1.5));
-    EXPECT_EQ(query->GetProperties().at(Key(MapQuery::sBBox)),
-              QStringLiteral("-2.00375e+07,-0.000123457,2.00375e+07,1.5"));
-    EXPECT_EQ(query->GetProperties().at(Key(MapQuery::sLayers)), QString());
-}
+    // Setters leave the properties alone.
+    none->SetLayerGroup(QStringLiteral("water"));
+    none->SetRequestMargin(true);
+    EXPECT_TRUE(none->GetProperties().empty());
+    none->SetLayers(nullptr);
+    EXPECT_TRUE(none->GetProperties().empty());
 
-TEST(MapQuery, CopiesAreIndependent) {
     const MapQueryPtr original = Query(Layers({{"a", true}}));
     const MapQueryPtr copy = MakeRefCnt<MapQuery>(*original);
     copy->SetStyleName(QStringLiteral("dark"));
@@ -84,18 +81,15 @@ TEST(MapQuery, CopiesAreIndependent) {
     EXPECT_EQ(original->GetProperties().at(Key(MapQuery::sLayers)), QStringLiteral("a"));
     EXPECT_EQ(copy->GetProperties().at(Key(MapQuery::sLayers)), QStringLiteral("b"));
     EXPECT_EQ(copy->GetLayerGroup(), QStringLiteral("roads"));
+
+    const double h = 20037508.34;
+    const MapQueryPtr bboxQuery = Query(Layers({}), false, Rect(-h, h, -0.000123456789, 1.5));
+    EXPECT_EQ(bboxQuery->GetProperties().at(Key(MapQuery::sBBox)),
+              QStringLiteral("-2.00375e+07,-0.000123457,2.00375e+07,1.5"));
+    EXPECT_EQ(bboxQuery->GetProperties().at(Key(MapQuery::sLayers)), QString());
 }
 
-TEST(MapQuery, SettersLeaveThePropertiesAlone) {
-    const MapQueryPtr query = Query(nullptr);
-    query->SetLayerGroup(QStringLiteral("water"));
-    query->SetRequestMargin(true);
-    EXPECT_TRUE(query->GetProperties().empty());
-    query->SetLayers(nullptr);
-    EXPECT_TRUE(query->GetProperties().empty());
-}
-
-TEST(MapQuery, ScaleOfTheViewAndItsFailure) {
+TEST(MapQuery, ScaleOfTheViewAndItsFailureAndAreaNamesAreLocalized) {
     EXPECT_DOUBLE_EQ(Query(nullptr)->GetScale(), 25.6);
     const MapQueryPtr flat = Query(nullptr, false, Rect(0, 0, 0, 10));
     EXPECT_TRUE(std::isinf(flat->GetScale()));
@@ -110,9 +104,7 @@ TEST(MapQuery, ScaleOfTheViewAndItsFailure) {
         EXPECT_FALSE(e.GetMessage().startsWith(QStringLiteral("[missing")));
     }
     EXPECT_THROW(MapQueryUtil::GetMapScale(10, 10, 0, 10), MapProviderException);
-}
 
-TEST(MapArea, DisplayNameIsLocalized) {
     // The object name differs from the localized "State", so that a name copied through shows.
     const MapArea area(QStringLiteral("states"), QStringLiteral("us_census00.state_geom"),
                        1072972447u);

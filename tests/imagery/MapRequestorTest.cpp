@@ -39,7 +39,7 @@ MapProviderException::Type TypeOfFailure(MapRequestor& requestor) {
 
 } // namespace
 
-TEST_F(MapRequestorTest, TheImageIsHandedOverOnce) {
+TEST_F(MapRequestorTest, TheImageIsHandedOverOnceAndACloneFetchesItAfresh) {
     const RefCntPtr<FixtureTileRequestor> requestor = Fetch("/tile.png");
     const std::unique_ptr<QtImageObject> image = requestor->GetResult();
     ASSERT_TRUE(image);
@@ -47,6 +47,14 @@ TEST_F(MapRequestorTest, TheImageIsHandedOverOnce) {
     EXPECT_FALSE(requestor->GetResult());
     EXPECT_FALSE(requestor->GetLegend());
     EXPECT_FALSE(requestor->IsError());
+
+    requestor->Cancel();
+    const MapRequestorPtr clone = requestor->Clone();
+    EXPECT_FALSE(clone->WasCancelled());
+    EXPECT_EQ(clone->GetQuery(), requestor->GetQuery());
+    clone->Execute();
+    EXPECT_TRUE(clone->GetResult());
+    EXPECT_EQ(m_server.RequestCount(), 2u);
 }
 
 TEST_F(MapRequestorTest, HttpStatusesBecomeTheDisplaysTypes) {
@@ -79,15 +87,4 @@ TEST_F(MapRequestorTest, HttpStatusesBecomeTheDisplaysTypes) {
         }
     }
     EXPECT_EQ(events, 4);
-}
-
-TEST_F(MapRequestorTest, ACloneFetchesTheSameImageAfresh) {
-    const RefCntPtr<FixtureTileRequestor> first = Fetch("/tile.png");
-    first->Cancel();
-    const MapRequestorPtr clone = first->Clone();
-    EXPECT_FALSE(clone->WasCancelled());
-    EXPECT_EQ(clone->GetQuery(), first->GetQuery());
-    clone->Execute();
-    EXPECT_TRUE(clone->GetResult());
-    EXPECT_EQ(m_server.RequestCount(), 2u);
 }

@@ -44,7 +44,7 @@ std::int64_t Counter(const char* name) {
 
 } // namespace
 
-TEST(MappedImageCache, KeepsTheHundredAndOneMostRecentlyUsed) {
+TEST(MappedImageCache, KeepsTheHundredAndOneMostRecentlyUsedAndDecodedPixelsOfTwentyOne) {
     MappedImageCache cache;
     for (int i = 0; i < 101; ++i) {
         cache.Put(Key(i), NewTile());
@@ -62,14 +62,13 @@ TEST(MappedImageCache, KeepsTheHundredAndOneMostRecentlyUsed) {
     EXPECT_FALSE(Has(cache, Key(1)));
     EXPECT_FALSE(Has(cache, Key(2)));
     EXPECT_TRUE(Has(cache, Key(102)));
-}
 
-TEST(MappedImageCache, OnlyTheTwentyOneMostRecentKeepDecodedPixels) {
-    MappedImageCache cache;
+    // Only the twenty-one most recent keep decoded pixels.
+    MappedImageCache decoding;
     std::vector<MappedImageInstancePtr> tiles;
     for (int i = 0; i < 22; ++i) {
         tiles.push_back(DecodedTile());
-        cache.Put(Key(i), tiles.back());
+        decoding.Put(Key(i), tiles.back());
     }
     EXPECT_FALSE(tiles[0]->GetImageObject()->IsBitmapDecoded());
     for (int i = 1; i < 22; ++i) {
@@ -77,12 +76,12 @@ TEST(MappedImageCache, OnlyTheTwentyOneMostRecentKeepDecodedPixels) {
     }
     // The entry and its image stay; the pixels come back when needed.
     MappedImageCacheDataPtr found;
-    ASSERT_TRUE(cache.Get(Key(0), found));
+    ASSERT_TRUE(decoding.Get(Key(0), found));
     EXPECT_EQ(found->GetMappedImage(), tiles[0]);
     EXPECT_FALSE(found->GetMappedImage()->GetImageObject()->GetImage().isNull());
 }
 
-TEST(MappedImageCache, RequestsMatchSubsetsOfTheStoredProperties) {
+TEST(MappedImageCache, RequestsMatchSubsetsOfTheStoredPropertiesAndCountersFollowClears) {
     MappedImageCache cache;
     const MappedImageInstancePtr tile = NewTile();
     cache.Put(Key(7), tile);
@@ -96,6 +95,24 @@ TEST(MappedImageCache, RequestsMatchSubsetsOfTheStoredProperties) {
     EXPECT_FALSE(Has(cache, wider));
     EXPECT_FALSE(Has(cache, Key(7, "other.example")));
     EXPECT_FALSE(Has(cache, {{QStringLiteral("index"), QStringLiteral("7")}}));
+
+    cache.Clear();
+    const std::int64_t hits = Counter("MappedImageCacheHits");
+    const std::int64_t stores = Counter("MappedImageCacheStores");
+    const std::int64_t drops = Counter("MappedImageCacheDrops");
+    cache.Put(Key(1, "a"), NewTile());
+    cache.Put(Key(2, "a"), NewTile());
+    cache.Put(Key(3, "b"), NewTile());
+    EXPECT_EQ(Counter("MappedImageCacheStores"), stores + 3);
+    EXPECT_TRUE(Has(cache, Key(3, "b")));
+    EXPECT_EQ(Counter("MappedImageCacheHits"), hits + 1);
+
+    cache.Clear({{QStringLiteral("server"), QStringLiteral("a")}});
+    EXPECT_EQ(cache.GetSize(), 1u);
+    EXPECT_EQ(Counter("MappedImageCacheDrops"), drops + 2);
+    cache.Clear();
+    EXPECT_EQ(cache.GetSize(), 0u);
+    EXPECT_EQ(Counter("MappedImageCacheDrops"), drops + 3);
 }
 
 TEST(MappedImageCache, FailedImagesMatchForFiveMinutes) {
@@ -116,26 +133,6 @@ TEST(MappedImageCache, FailedImagesMatchForFiveMinutes) {
     cache.Put(Key(2), NewTile());
     const HostClock::ScopedShift muchLater(24 * 3600);
     EXPECT_TRUE(Has(cache, Key(2)));
-}
-
-TEST(MappedImageCache, CountersAndClearing) {
-    MappedImageCache cache;
-    const std::int64_t hits = Counter("MappedImageCacheHits");
-    const std::int64_t stores = Counter("MappedImageCacheStores");
-    const std::int64_t drops = Counter("MappedImageCacheDrops");
-    cache.Put(Key(1, "a"), NewTile());
-    cache.Put(Key(2, "a"), NewTile());
-    cache.Put(Key(3, "b"), NewTile());
-    EXPECT_EQ(Counter("MappedImageCacheStores"), stores + 3);
-    EXPECT_TRUE(Has(cache, Key(3, "b")));
-    EXPECT_EQ(Counter("MappedImageCacheHits"), hits + 1);
-
-    cache.Clear({{QStringLiteral("server"), QStringLiteral("a")}});
-    EXPECT_EQ(cache.GetSize(), 1u);
-    EXPECT_EQ(Counter("MappedImageCacheDrops"), drops + 2);
-    cache.Clear();
-    EXPECT_EQ(cache.GetSize(), 0u);
-    EXPECT_EQ(Counter("MappedImageCacheDrops"), drops + 3);
 }
 
 TEST(MappedImageCache, ParallelGetsAndPutsKeepTheLimits) {

@@ -47,7 +47,7 @@ RefCntPtr<WarningMsg> OnlyError(const MappedImageInstance& tile) {
 
 } // namespace
 
-TEST_F(MappedImageInstanceTest, FetchesAnImageAndRaisesTheUpdateCount) {
+TEST_F(MappedImageInstanceTest, FetchesAnImageAndRaisesTheUpdateCountOrTurnsFailuresIntoWarnings) {
     const MappedImageInstancePtr tile = NewTile();
     int count = 0;
     bool pending = false;
@@ -70,9 +70,7 @@ TEST_F(MappedImageInstanceTest, FetchesAnImageAndRaisesTheUpdateCount) {
     // Nothing new: the count stays.
     ASSERT_TRUE(PollUntilSettled(*tile, count));
     EXPECT_EQ(count, 3);
-}
 
-TEST_F(MappedImageInstanceTest, FailuresBecomeWarningsOfTheirType) {
     struct Case {
         const char* path;
         bool rejectSolid;
@@ -84,14 +82,14 @@ TEST_F(MappedImageInstanceTest, FailuresBecomeWarningsOfTheirType) {
                           Case{"/status/500", false, 9, false}, Case{"/garbage", false, 9, false},
                           Case{"/empty", false, 9, false}, Case{"/white.png", true, 11, false}}) {
         const TLog::ScopedCapture log;
-        const MappedImageInstancePtr tile = NewTile();
-        tile->SetImageObject(QtImageObject::CreateCanvas(QSize(4, 4), QImage::Format_ARGB32, 1.0,
-                                                         ColorObject::Transparent()));
-        tile->SetRequest(Request(c.path, c.rejectSolid), false);
-        int count = 0;
-        ASSERT_TRUE(PollUntilSettled(*tile, count)) << c.path;
-        EXPECT_FALSE(tile->GetImageObject()) << c.path;
-        const RefCntPtr<WarningMsg> error = OnlyError(*tile);
+        const MappedImageInstancePtr failing = NewTile();
+        failing->SetImageObject(QtImageObject::CreateCanvas(QSize(4, 4), QImage::Format_ARGB32, 1.0,
+                                                            ColorObject::Transparent()));
+        failing->SetRequest(Request(c.path, c.rejectSolid), false);
+        int failingCount = 0;
+        ASSERT_TRUE(PollUntilSettled(*failing, failingCount)) << c.path;
+        EXPECT_FALSE(failing->GetImageObject()) << c.path;
+        const RefCntPtr<WarningMsg> error = OnlyError(*failing);
         EXPECT_EQ(error->GetWarningType(), c.warningType) << c.path;
         EXPECT_EQ(error->GetStringId(), MappedImageInstance::kFetchFailedText) << c.path;
         if (c.namesUrl) {
@@ -103,10 +101,10 @@ TEST_F(MappedImageInstanceTest, FailuresBecomeWarningsOfTheirType) {
                             record.message.contains(QStringLiteral("retrieving map tile"));
         }
         EXPECT_EQ(failureLines, 1) << c.path;
-        tile->ClearErrors();
+        failing->ClearErrors();
         WarningList errors;
         bool hadErrors = true;
-        tile->GetErrors(errors, hadErrors);
+        failing->GetErrors(errors, hadErrors);
         EXPECT_FALSE(hadErrors);
     }
 }
@@ -164,27 +162,18 @@ TEST_F(MappedImageInstanceTest, LastUseCancelsAndNextUseRestartsAClone) {
     tile->RemoveUse();
 }
 
-TEST_F(MappedImageInstanceTest, RemovingTheLastUseAfterTheFetchCancelsNothing) {
-    const MappedImageInstancePtr tile = NewTile();
-    tile->SetRequest(Request("/tile.png"), false);
-    tile->AddUse();
-    int count = 0;
-    ASSERT_TRUE(PollUntilSettled(*tile, count));
-    tile->RemoveUse();
-    tile->AddUse();
-    EXPECT_FALSE(tile->HasTask());
-    EXPECT_EQ(RequestsFor("/tile.png"), 1u);
-    ASSERT_TRUE(tile->GetImageObject());
-}
-
-TEST_F(MappedImageInstanceTest, ALegendInstanceReadsTheSameFetch) {
+TEST_F(MappedImageInstanceTest, ALegendReadsTheSameFetchAndALastUseAfterItCancelsNothing) {
     const MappedImageInstancePtr tile = NewTile();
     const MappedImageInstancePtr legend = NewTile();
     tile->SetRequest(Request("/tile.png"), false);
     legend->UseLegendFrom(*tile);
+    tile->AddUse();
     int count = 0;
     ASSERT_TRUE(PollUntilSettled(*tile, count));
     ASSERT_TRUE(PollUntilSettled(*legend, count));
+    tile->RemoveUse();
+    tile->AddUse();
+    EXPECT_FALSE(tile->HasTask());
     EXPECT_TRUE(tile->GetImageObject());
     // The fixture requestor makes no legend image.
     EXPECT_FALSE(legend->GetImageObject());

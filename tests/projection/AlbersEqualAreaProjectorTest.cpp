@@ -39,7 +39,7 @@ std::string ProjDefinition(double a, double e) {
 
 } // namespace
 
-TEST(AlbersEqualAreaProjector, ForwardAgreesWithProj) {
+TEST(AlbersEqualAreaProjector, ForwardAndInverseAgreeWithProj) {
     const AlbersEqualAreaProjector p = MakeUsAlbers();
     const ProjOracle proj(ProjDefinition(kClarkeA, kClarkeE));
     for (const auto& [lon, lat] : RandomPoints(4000, -179, 179, -80, 85, 3)) {
@@ -50,9 +50,7 @@ TEST(AlbersEqualAreaProjector, ForwardAgreesWithProj) {
         ASSERT_EQ(p.GetX(lon, lat), xy.first);
         ASSERT_EQ(p.GetY(lon, lat), xy.second);
     }
-}
 
-TEST(AlbersEqualAreaProjector, InverseAgreesWithProj) {
     ASSERT_NO_FATAL_FAILURE(
         ExpectAgreesWithProj(MakeUsAlbers(), ProjOracle(ProjDefinition(kClarkeA, kClarkeE)),
                              RandomPoints(1000, -125, -67, 25, 49, 5), kForwardToleranceMetres,
@@ -84,43 +82,25 @@ TEST(AlbersEqualAreaProjector, InverseOnAnotherRadiusIsAcceptedWithin1000Metres)
     EXPECT_TRUE(std::isnan(back.second));
 }
 
-TEST(AlbersEqualAreaProjector, FarPointsFailAndScaleFallsBackToOne) {
-    const AlbersEqualAreaProjector p = MakeUsAlbers();
-    const XYPair far = p.GetInverseOfXY(1e9, 0.0);
-    EXPECT_TRUE(std::isnan(far.first));
-    EXPECT_TRUE(std::isnan(far.second));
-    EXPECT_TRUE(std::isnan(p.GetLongitudeInverseOfXY(1e9, 0.0)));
-    EXPECT_TRUE(std::isnan(p.GetLatitudeInverseOfXY(1e9, 0.0)));
-    EXPECT_EQ(p.GetYScaleAtPoint(1e9, 0.0), 1.0);
-    EXPECT_TRUE(std::isnan(p.GetInverseOfXY(std::nan(""), 0.0).first));
-
-    // One plane metre along y is about one metre on the ground inside the projected area.
-    const XYPair inside = p.GetXY(-100.0, 40.0);
-    EXPECT_NEAR(p.GetYScaleAtPoint(inside.first, inside.second), 1.0, 0.02);
-}
-
-TEST(AlbersEqualAreaProjector, FoldsLongitudeAroundTheCentralMeridianAndLatitudeAroundZero) {
-    const AlbersEqualAreaProjector p = MakeUsAlbers();
-    const XYPair east = p.GetXY(kLambda0 + 180.0, 40.0);
-    const XYPair west = p.GetXY(kLambda0 - 180.0, 40.0);
-    EXPECT_EQ(east, west);
-    EXPECT_EQ(p.GetXY(kLambda0 + 200.0, 40.0), p.GetXY(kLambda0 - 160.0, 40.0));
-    EXPECT_EQ(p.GetXY(-100.0, 90.0), p.GetXY(-100.0, -90.0));
-    EXPECT_EQ(p.GetXY(-100.0, 100.0), p.GetXY(-100.0, -80.0));
-    EXPECT_EQ(p.GetXY(-100.0, 89.0), p.GetXY(-100.0, 89.0));
-    // Values too large for the fold's whole turns stay defined instead of overflowing.
-    EXPECT_NO_THROW(p.GetXY(1e300, 1e300));
-}
-
-TEST(AlbersEqualAreaProjector, ZeroEccentricityMakesEveryResultNaN) {
+TEST(AlbersEqualAreaProjector, ZeroEccentricityGivesNaNAndTheSpatialProjectorIsNotSeparable) {
     const AlbersEqualAreaProjector p = MakeUsAlbers(kClarkeA, 0.0);
     const XYPair xy = p.GetXY(-100.0, 40.0);
     EXPECT_TRUE(std::isnan(xy.first));
     EXPECT_TRUE(std::isnan(xy.second));
     EXPECT_TRUE(std::isnan(p.GetInverseOfXY(0.0, 0.0).first));
+
+    const SpatialProjectorPtr spatial = SpatialProjector::AlbersFactory(
+        FieldName(QStringLiteral("lon")), FieldName(QStringLiteral("lat")),
+        QStringLiteral("US Albers"), kLambda0, kPhi0, kPhi1, kPhi2, kClarkeA, kClarkeE);
+    EXPECT_TRUE(std::isnan(spatial->GetX(-100.0)));
+    EXPECT_TRUE(std::isnan(spatial->GetY(40.0)));
+    EXPECT_TRUE(std::isnan(spatial->GetUnwrappedInverseOfX(0.0)));
+    EXPECT_TRUE(std::isnan(spatial->GetInverseOfY(0.0)));
+    // No separability test here: the longitude of x at y = 0 is defined.
+    EXPECT_FALSE(std::isnan(spatial->GetInverseOfX(100000.0)));
 }
 
-TEST(AlbersEqualAreaProjector, FixedAnswersOfTheFamily) {
+TEST(AlbersEqualAreaProjector, FixedAnswersFarPointsFoldsAndEqualityOfTheFamily) {
     const AlbersEqualAreaProjector p = MakeUsAlbers();
     EXPECT_FALSE(p.DoesWrap());
     EXPECT_FALSE(p.XIsFunctionOfUOnly());
@@ -134,11 +114,33 @@ TEST(AlbersEqualAreaProjector, FixedAnswersOfTheFamily) {
     const XYPair xy = p.GetXY(-90.0, 35.0);
     EXPECT_EQ(p.GetUnwrappedInverseOfXY(xy.first, xy.second),
               p.GetInverseOfXY(xy.first, xy.second));
-}
 
-TEST(AlbersEqualAreaProjector, EqualityNeedsNameAndEveryParameter) {
-    const AlbersEqualAreaProjector a = MakeUsAlbers();
-    const MapProjector& base = a;
+    // Far points fail and the scale falls back to one.
+    const XYPair far = p.GetInverseOfXY(1e9, 0.0);
+    EXPECT_TRUE(std::isnan(far.first));
+    EXPECT_TRUE(std::isnan(far.second));
+    EXPECT_TRUE(std::isnan(p.GetLongitudeInverseOfXY(1e9, 0.0)));
+    EXPECT_TRUE(std::isnan(p.GetLatitudeInverseOfXY(1e9, 0.0)));
+    EXPECT_EQ(p.GetYScaleAtPoint(1e9, 0.0), 1.0);
+    EXPECT_TRUE(std::isnan(p.GetInverseOfXY(std::nan(""), 0.0).first));
+
+    // One plane metre along y is about one metre on the ground inside the projected area.
+    const XYPair inside = p.GetXY(-100.0, 40.0);
+    EXPECT_NEAR(p.GetYScaleAtPoint(inside.first, inside.second), 1.0, 0.02);
+
+    // Longitude folds around the central meridian, latitude around zero.
+    const XYPair east = p.GetXY(kLambda0 + 180.0, 40.0);
+    const XYPair west = p.GetXY(kLambda0 - 180.0, 40.0);
+    EXPECT_EQ(east, west);
+    EXPECT_EQ(p.GetXY(kLambda0 + 200.0, 40.0), p.GetXY(kLambda0 - 160.0, 40.0));
+    EXPECT_EQ(p.GetXY(-100.0, 90.0), p.GetXY(-100.0, -90.0));
+    EXPECT_EQ(p.GetXY(-100.0, 100.0), p.GetXY(-100.0, -80.0));
+    EXPECT_EQ(p.GetXY(-100.0, 89.0), p.GetXY(-100.0, 89.0));
+    // Values too large for the fold's whole turns stay defined instead of overflowing.
+    EXPECT_NO_THROW(p.GetXY(1e300, 1e300));
+
+    // Equality needs the name and every parameter.
+    const MapProjector& base = p;
     EXPECT_TRUE(base == MakeUsAlbers());
     EXPECT_FALSE(base == MakeUsAlbers(kClarkeA, 0.08));
     EXPECT_FALSE(base == AlbersEqualAreaProjector(QStringLiteral("other"), kLambda0, kPhi0, kPhi1,
@@ -146,16 +148,4 @@ TEST(AlbersEqualAreaProjector, EqualityNeedsNameAndEveryParameter) {
     EXPECT_FALSE(base == AlbersEqualAreaProjector(QStringLiteral("US Albers"), kLambda0, kPhi0,
                                                   kPhi1, 45.0, kClarkeA, kClarkeE));
     EXPECT_FALSE(base == PlateCarreeProjector());
-}
-
-TEST(AlbersEqualAreaProjector, SeparabilityTestsOfTheSpatialProjector) {
-    const SpatialProjectorPtr p = SpatialProjector::AlbersFactory(
-        FieldName(QStringLiteral("lon")), FieldName(QStringLiteral("lat")),
-        QStringLiteral("US Albers"), kLambda0, kPhi0, kPhi1, kPhi2, kClarkeA, kClarkeE);
-    EXPECT_TRUE(std::isnan(p->GetX(-100.0)));
-    EXPECT_TRUE(std::isnan(p->GetY(40.0)));
-    EXPECT_TRUE(std::isnan(p->GetUnwrappedInverseOfX(0.0)));
-    EXPECT_TRUE(std::isnan(p->GetInverseOfY(0.0)));
-    // No separability test here: the longitude of x at y = 0 is defined.
-    EXPECT_FALSE(std::isnan(p->GetInverseOfX(100000.0)));
 }

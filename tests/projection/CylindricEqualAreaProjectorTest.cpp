@@ -19,7 +19,7 @@ bool Equal(const MapProjector& a, const MapProjector& b) {
 }
 } // namespace
 
-TEST(CylindricEqualAreaProjector, EquatorialStandardParallel) {
+TEST(CylindricEqualAreaProjector, EquatorialStandardParallelAndTheScaleAtPoint) {
     const CylindricEqualAreaProjector p(QStringLiteral("Lambert"), 1.0);
     const MapExtent bounds = p.GetWorldBounds();
     EXPECT_DOUBLE_EQ(bounds.minX, -kPi);
@@ -32,9 +32,14 @@ TEST(CylindricEqualAreaProjector, EquatorialStandardParallel) {
     EXPECT_TRUE(std::isnan(p.GetY(0, kNaN)));
     EXPECT_EQ(p.GetDefaultExtent().maxY, 1.0);
     EXPECT_TRUE(std::isnan(p.GetLatitudeInverseOfXY(0, 1.5)));
+
+    const CylindricEqualAreaProjector half(QStringLiteral("cea"), 0.5);
+    EXPECT_DOUBLE_EQ(half.GetYScaleAtPoint(0, 0), 2.0);
+    // At the standard parallel (60 degrees for c = 0.5) the scale is one.
+    EXPECT_NEAR(half.GetYScaleAtPoint(0, half.GetY(0, 60)), 1.0, 1e-12);
 }
 
-TEST(CylindricEqualAreaProjector, RejectsCosinesOutsideZeroToOne) {
+TEST(CylindricEqualAreaProjector, RejectsCosinesOutsideZeroToOneAndNeverFoldsLongitude) {
     for (const double c : {1.5, -0.1, 1.0000001}) {
         try {
             CylindricEqualAreaProjector p(QStringLiteral("bad"), c);
@@ -51,19 +56,7 @@ TEST(CylindricEqualAreaProjector, RejectsCosinesOutsideZeroToOne) {
     const CylindricEqualAreaProjector zero(QStringLiteral("zero"), 0.0);
     EXPECT_EQ(zero.GetX(120, 0), 0.0);
     EXPECT_TRUE(std::isinf(zero.GetUnwrappedInverseOfXY(1.0, 0).first));
-}
 
-TEST(SmythEqualSurfaceProjector, WorldBounds) {
-    const SmythEqualSurfaceProjector p(QStringLiteral("Smyth"));
-    const MapExtent bounds = p.GetWorldBounds();
-    EXPECT_EQ(bounds.minX, -2.5066282746310007);
-    EXPECT_EQ(bounds.maxX, 2.5066282746310007);
-    EXPECT_EQ(bounds.minY, -1.2533141373155001);
-    EXPECT_EQ(bounds.maxY, 1.2533141373155001);
-    EXPECT_EQ(p.GetCosStandardParallel(), 0.7978845608028654);
-}
-
-TEST(CylindricEqualAreaProjector, LongitudeIsNeverFoldedButUnwrappingRecoversTurns) {
     const CylindricEqualAreaProjector p(QStringLiteral("cea"), std::cos(30 * kPi / 180));
     EXPECT_DOUBLE_EQ(p.GetX(540, 0), 3 * p.GetX(180, 0));
     EXPECT_NEAR(p.GetUnwrappedInverseOfXY(p.GetX(540, 0), 0).first, 540.0, 1e-12);
@@ -78,7 +71,7 @@ TEST(CylindricEqualAreaProjector, LongitudeIsNeverFoldedButUnwrappingRecoversTur
     EXPECT_NEAR(p.GetUnwrappedInverseOfXY(p.GetX(360.0 * 1000 + 10, 0), 0).first, 360010.0, 1e-8);
 }
 
-TEST(CylindricEqualAreaProjector, EqualityComparesOnlyTheCosine) {
+TEST(CylindricEqualAreaProjector, EqualityComparesOnlyTheCosineAndSmythHasItsOwnWorld) {
     const double c = std::sqrt(2.0 / kPi);
     const CylindricEqualAreaProjector a(QStringLiteral("a"), c);
     const CylindricEqualAreaProjector b(QStringLiteral("b"), c);
@@ -89,13 +82,13 @@ TEST(CylindricEqualAreaProjector, EqualityComparesOnlyTheCosine) {
     EXPECT_TRUE(Equal(a, smyth));
     EXPECT_FALSE(Equal(a, other));
     EXPECT_FALSE(Equal(a, PlateCarreeProjector()));
-}
 
-TEST(CylindricEqualAreaProjector, ScaleAtPoint) {
-    const CylindricEqualAreaProjector p(QStringLiteral("cea"), 0.5);
-    EXPECT_DOUBLE_EQ(p.GetYScaleAtPoint(0, 0), 2.0);
-    // At the standard parallel (60 degrees for c = 0.5) the scale is one.
-    EXPECT_NEAR(p.GetYScaleAtPoint(0, p.GetY(0, 60)), 1.0, 1e-12);
+    const MapExtent bounds = smyth.GetWorldBounds();
+    EXPECT_EQ(bounds.minX, -2.5066282746310007);
+    EXPECT_EQ(bounds.maxX, 2.5066282746310007);
+    EXPECT_EQ(bounds.minY, -1.2533141373155001);
+    EXPECT_EQ(bounds.maxY, 1.2533141373155001);
+    EXPECT_EQ(smyth.GetCosStandardParallel(), 0.7978845608028654);
 }
 
 TEST(CylindricEqualAreaProjector, AgreesWithProjOnRandomPoints) {

@@ -46,7 +46,7 @@ std::string ConditionOf(const std::function<void()>& action) {
 
 } // namespace
 
-TEST(NelderMeadVertex, ArithmeticAndDistances) {
+TEST(NelderMeadVertex, ArithmeticDistancesDimensionMismatchesAndEvaluationThatRemembers) {
     const Vertex a(1.0, 2.0);
     const Vertex b(4.0, -2.0);
     const Vertex sum = a + b;
@@ -63,9 +63,15 @@ TEST(NelderMeadVertex, ArithmeticAndDistances) {
     EXPECT_EQ(unit.Dim(), 4u);
     EXPECT_EQ(unit[3], 2.5);
     EXPECT_EQ(unit[0] + unit[1] + unit[2], 0.0);
-}
 
-TEST(NelderMeadVertex, EvaluateRemembersUntilTheCoordinatesChange) {
+    Vertex two(1.0, 2.0);
+    const Vertex three(1.0, 2.0, 3.0);
+    EXPECT_EQ(ConditionOf([&] { two += three; }), "m_data.size() == other.m_data.size()");
+    EXPECT_EQ(ConditionOf([&] { two -= three; }), "m_data.size() == other.m_data.size()");
+    EXPECT_EQ(ConditionOf([&] { Vertex(1.0, std::size_t{2}, std::size_t{2}); }), "i < n");
+    EXPECT_EQ(ConditionOf([&] { Vertex::LessByValue(two, three); }),
+              "i.m_data.size() == j.m_data.size()");
+
     const Rosenbrock f;
     Vertex v(0.0, 0.0);
     EXPECT_EQ(v.Evaluate(f), 1.0);
@@ -82,17 +88,7 @@ TEST(NelderMeadVertex, EvaluateRemembersUntilTheCoordinatesChange) {
     EXPECT_EQ(f.Calls(), 4);
 }
 
-TEST(NelderMeadVertex, DimensionMismatchesAreLogicErrors) {
-    Vertex two(1.0, 2.0);
-    const Vertex three(1.0, 2.0, 3.0);
-    EXPECT_EQ(ConditionOf([&] { two += three; }), "m_data.size() == other.m_data.size()");
-    EXPECT_EQ(ConditionOf([&] { two -= three; }), "m_data.size() == other.m_data.size()");
-    EXPECT_EQ(ConditionOf([&] { Vertex(1.0, std::size_t{2}, std::size_t{2}); }), "i < n");
-    EXPECT_EQ(ConditionOf([&] { Vertex::LessByValue(two, three); }),
-              "i.m_data.size() == j.m_data.size()");
-}
-
-TEST(NelderMeadSimplex, ConstructionAndVertexAccess) {
+TEST(NelderMeadSimplex, ConstructionVertexAccessAndZeroLoopsReturningTheBestStartingVertex) {
     const Rosenbrock f;
     EXPECT_EQ(
         ConditionOf([&] { Simplex(Vertex(std::vector<double>{1.0}), 0.1, f, 1, 2, 0.5, 0.5, 10); }),
@@ -108,17 +104,14 @@ TEST(NelderMeadSimplex, ConstructionAndVertexAccess) {
     EXPECT_EQ(ConditionOf([&] { simplex.SetVertex(3, Vertex(0.0, 0.0)); }), "i < m_V.size()");
     simplex.SetVertex(2, Vertex(1.0, 1.0));
     EXPECT_EQ(simplex.GetVertex(2)[1], 1.0);
-}
 
-TEST(NelderMeadSimplex, ZeroLoopsReturnsTheBestStartingVertex) {
-    const Rosenbrock f;
     // Values: start (0, 0) -> 1, (0.5, 0) -> 6.5, (0, 0.5) -> 26; the best is the start.
-    Simplex simplex(Vertex(0.0, 0.0), 0.5, f, 1, 2, 0.5, 0.5, 0);
-    double best = -1.0;
-    const Vertex v = simplex.Solve(1e-8, &best);
-    EXPECT_EQ(v[0], 0.0);
-    EXPECT_EQ(v[1], 0.0);
-    EXPECT_EQ(best, 1.0);
+    Simplex unlooped(Vertex(0.0, 0.0), 0.5, f, 1, 2, 0.5, 0.5, 0);
+    double unloopedBest = -1.0;
+    const Vertex bestStart = unlooped.Solve(1e-8, &unloopedBest);
+    EXPECT_EQ(bestStart[0], 0.0);
+    EXPECT_EQ(bestStart[1], 0.0);
+    EXPECT_EQ(unloopedBest, 1.0);
 
     // Here a neighbour is better than the start, and the sort finds it.
     Simplex shifted(Vertex(-0.5, 0.0), 0.5, f, 1, 2, 0.5, 0.5, 0);
@@ -127,7 +120,7 @@ TEST(NelderMeadSimplex, ZeroLoopsReturnsTheBestStartingVertex) {
     EXPECT_EQ(w[1], 0.0);
 }
 
-TEST(NelderMeadSimplex, FindsMinimaOfSmoothAndConicalFunctions) {
+TEST(NelderMeadSimplex, FindsMinimaOfSmoothAndConicalFunctionsAndALooseToleranceStopsEarly) {
     const Rosenbrock rosenbrock;
     Simplex simplex(Vertex(-1.2, 1.0), 0.1, rosenbrock, 1.0, 2.0, 0.5, 0.5, 5000);
     double best = -1.0;
@@ -142,9 +135,7 @@ TEST(NelderMeadSimplex, FindsMinimaOfSmoothAndConicalFunctions) {
     EXPECT_NEAR(m[0], 1.0, 1e-9);
     EXPECT_NEAR(m[1], -2.0, 1e-9);
     EXPECT_NEAR(m[2], 0.5, 1e-9);
-}
 
-TEST(NelderMeadSimplex, ALooseToleranceStopsEarly) {
     const Rosenbrock tight;
     Simplex a(Vertex(-1.2, 1.0), 0.1, tight, 1.0, 2.0, 0.5, 0.5, 5000);
     a.Solve(1e-8);

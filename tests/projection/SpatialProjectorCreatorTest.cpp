@@ -61,7 +61,7 @@ protected:
 
 } // namespace
 
-TEST_F(SpatialProjectorCreatorTest, TheProviderProjectsLongitudeAsUAndLatitudeAsV) {
+TEST_F(SpatialProjectorCreatorTest, TheProviderProjectsLongitudeAsUAndLatitudeAsVIfThereIsOne) {
     const Specification map("STREETS", true);
     EXPECT_TRUE(SpatialProjectorCreator::IsMap(m_data, map, kMapPanes, m_mapNamespace));
     const auto [isMap, projector] =
@@ -75,28 +75,17 @@ TEST_F(SpatialProjectorCreatorTest, TheProviderProjectsLongitudeAsUAndLatitudeAs
                                              ->GetMapProvider()
                                              ->CreateSpatialProjector(kLongitude, kLatitude);
     EXPECT_TRUE(projector->IsEqual(*expected));
+
+    // A source without a provider is a map without a projector.
+    m_mapNamespace.AddMapSource(std::make_shared<MapSource>(Q("Bare"), nullptr));
+    const auto [bareIsMap, bareProjector] =
+        SpatialProjectorCreator::IsMapAndCreateIfPossibleWithPaneDescriptor(
+            m_data, Specification("Bare", true), kMapPanes, m_mapNamespace);
+    EXPECT_TRUE(bareIsMap);
+    EXPECT_FALSE(bareProjector);
 }
 
-TEST_F(SpatialProjectorCreatorTest, NotAMapWithoutSourceFieldsOrKnownSource) {
-    const auto expectNotAMap = [this](const VisualSpecification& specification,
-                                      const std::vector<PaneDescriptor>& panes, const char* why) {
-        EXPECT_FALSE(SpatialProjectorCreator::IsMap(m_data, specification, panes, m_mapNamespace))
-            << why;
-        const auto [isMap, projector] =
-            SpatialProjectorCreator::IsMapAndCreateIfPossibleWithPaneDescriptor(
-                m_data, specification, panes, m_mapNamespace);
-        EXPECT_FALSE(isMap) << why;
-        EXPECT_FALSE(projector) << why;
-    };
-    expectNotAMap(Specification("Terrain", true), kMapPanes, "source unknown to the namespace");
-    expectNotAMap(Specification("Streets", false), kMapPanes, "specification has no map source");
-    expectNotAMap(Specification("Streets", true), {}, "no latitude and longitude fields");
-
-    SpatialProjectorInterpreter::SetLatLongFieldFinder(nullptr);
-    expectNotAMap(Specification("Streets", true), kMapPanes, "no host look-up installed");
-}
-
-TEST_F(SpatialProjectorCreatorTest, PanesComeFromTheHost) {
+TEST_F(SpatialProjectorCreatorTest, PanesComeFromTheHostAndNoSourceFieldsOrKnownSourceIsNoMap) {
     const Specification map("Streets", true);
     // Without the host's computation there are no panes, hence no fields.
     EXPECT_FALSE(
@@ -115,13 +104,21 @@ TEST_F(SpatialProjectorCreatorTest, PanesComeFromTheHost) {
     ASSERT_TRUE(projector);
     EXPECT_EQ(projector->GetUField(), kLongitude);
     EXPECT_EQ(projector->GetVField(), kLatitude);
-}
 
-TEST_F(SpatialProjectorCreatorTest, ASourceWithoutProviderIsAMapWithoutProjector) {
-    m_mapNamespace.AddMapSource(std::make_shared<MapSource>(Q("Bare"), nullptr));
-    const auto [isMap, projector] =
-        SpatialProjectorCreator::IsMapAndCreateIfPossibleWithPaneDescriptor(
-            m_data, Specification("Bare", true), kMapPanes, m_mapNamespace);
-    EXPECT_TRUE(isMap);
-    EXPECT_FALSE(projector);
+    const auto expectNotAMap = [this](const VisualSpecification& specification,
+                                      const std::vector<PaneDescriptor>& panes, const char* why) {
+        EXPECT_FALSE(SpatialProjectorCreator::IsMap(m_data, specification, panes, m_mapNamespace))
+            << why;
+        const auto [isMap, projector] =
+            SpatialProjectorCreator::IsMapAndCreateIfPossibleWithPaneDescriptor(
+                m_data, specification, panes, m_mapNamespace);
+        EXPECT_FALSE(isMap) << why;
+        EXPECT_FALSE(projector) << why;
+    };
+    expectNotAMap(Specification("Terrain", true), kMapPanes, "source unknown to the namespace");
+    expectNotAMap(Specification("Streets", false), kMapPanes, "specification has no map source");
+    expectNotAMap(Specification("Streets", true), {}, "no latitude and longitude fields");
+
+    SpatialProjectorInterpreter::SetLatLongFieldFinder(nullptr);
+    expectNotAMap(Specification("Streets", true), kMapPanes, "no host look-up installed");
 }

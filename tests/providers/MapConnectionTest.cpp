@@ -42,7 +42,7 @@ protected:
 
 } // namespace
 
-TEST_F(MapConnectionTest, OneConnectionPerKeyFoundAgainByHint) {
+TEST_F(MapConnectionTest, OneConnectionPerKeyFoundByHintUntilClosedAndOnlyFromAFactory) {
     unsigned int hint = 0;
     const MapConnectionPtr first = MapConnection::GetOrCreate(Source("Counting", "a"), hint);
     ASSERT_TRUE(first);
@@ -57,6 +57,21 @@ TEST_F(MapConnectionTest, OneConnectionPerKeyFoundAgainByHint) {
     EXPECT_EQ(MapConnection::Find(Source("Counting", "a"), otherHint), first);
     EXPECT_NE(first, second);
     EXPECT_EQ(g_created, 2);
+
+    EXPECT_FALSE(MapConnection::Close(Source("Counting", "nowhere")));
+    EXPECT_TRUE(MapConnection::Close(Source("Counting", "a")));
+    EXPECT_FALSE(MapConnection::Find(Source("Counting", "a"), hint));
+    EXPECT_FALSE(MapConnection::Close(Source("Counting", "a")));
+
+    EXPECT_FALSE(
+        MapConnection::GetOrCreate({{QStringLiteral("server"), QStringLiteral("a")}}, hint));
+    EXPECT_FALSE(MapConnection::GetOrCreate(Source("Unregistered", "a"), hint));
+    // Factory failures pass through.
+    MapConnection::Register(QStringLiteral("Failing"), [](const AttributeMap&) -> MapConnectionPtr {
+        throw MapProviderException(MapProviderException::eServiceError,
+                                   QStringLiteral("no servers"), MapProviderException::Site(3));
+    });
+    EXPECT_THROW(MapConnection::GetOrCreate(Source("Failing", "a"), hint), MapProviderException);
 }
 
 TEST_F(MapConnectionTest, TheTenMostRecentlyUsedSurvive) {
@@ -79,7 +94,7 @@ TEST_F(MapConnectionTest, TheTenMostRecentlyUsedSurvive) {
     EXPECT_FALSE(MapConnection::Find(Source("Counting", "server3"), hints[3]));
 }
 
-TEST_F(MapConnectionTest, TheRequiredFilterDecidesWhatIdentifiesAConnection) {
+TEST_F(MapConnectionTest, TheRequiredFilterIdentifiesAConnectionAndANewOneDropsCachedImages) {
     MapConnectionAttributes::RegisterRequiredAttributeFilter(
         QStringLiteral("Counting"),
         [](AttributeMap& map) { map.erase(QStringLiteral("description")); });
@@ -92,28 +107,23 @@ TEST_F(MapConnectionTest, TheRequiredFilterDecidesWhatIdentifiesAConnection) {
     EXPECT_EQ(MapConnection::GetOrCreate(described, hint), first);
     EXPECT_EQ(g_created, 1);
     EXPECT_EQ(first->GetAttributes().count(QStringLiteral("description")), 0u);
-}
 
-TEST_F(MapConnectionTest, ClosingAndMissingFactories) {
-    unsigned int hint = 0;
-    MapConnection::GetOrCreate(Source("Counting", "a"), hint);
-    EXPECT_FALSE(MapConnection::Close(Source("Counting", "nowhere")));
-    EXPECT_TRUE(MapConnection::Close(Source("Counting", "a")));
-    EXPECT_FALSE(MapConnection::Find(Source("Counting", "a"), hint));
-    EXPECT_FALSE(MapConnection::Close(Source("Counting", "a")));
-
-    EXPECT_FALSE(
-        MapConnection::GetOrCreate({{QStringLiteral("server"), QStringLiteral("a")}}, hint));
-    EXPECT_FALSE(MapConnection::GetOrCreate(Source("Unregistered", "a"), hint));
-}
-
-TEST_F(MapConnectionTest, FactoryFailuresPassThrough) {
-    MapConnection::Register(QStringLiteral("Failing"), [](const AttributeMap&) -> MapConnectionPtr {
-        throw MapProviderException(MapProviderException::eServiceError,
-                                   QStringLiteral("no servers"), MapProviderException::Site(3));
-    });
-    unsigned int hint = 0;
-    EXPECT_THROW(MapConnection::GetOrCreate(Source("Failing", "a"), hint), MapProviderException);
+    MappedImageCache& images = MappedImageCache::Singleton();
+    images.Clear();
+    const MappedImageInstancePtr tile =
+        MakeRefCnt<MappedImageInstance>(nullptr, QtImageObject::BitmapOptions(), QString(),
+                                        QString(), QString(), true, false, false);
+    AttributeMap mine = Source("Counting", "c");
+    mine[QStringLiteral("INDEX")] = QStringLiteral("1");
+    AttributeMap theirs = Source("Counting", "b");
+    theirs[QStringLiteral("INDEX")] = QStringLiteral("1");
+    images.Put(mine, tile);
+    images.Put(theirs, tile);
+    unsigned int newHint = 0;
+    MapConnection::GetOrCreate(Source("Counting", "c"), newHint);
+    MappedImageCacheDataPtr found;
+    EXPECT_FALSE(images.Get(mine, found));
+    EXPECT_TRUE(images.Get(theirs, found));
 }
 
 TEST_F(MapConnectionTest, ACancelledConnectRaisesCancel) {
@@ -173,25 +183,6 @@ TEST_F(MapConnectionTest, RacingCreationKeepsTheFirstConnection) {
     ASSERT_TRUE(results[0]);
     EXPECT_EQ(results[0], results[1]);
     EXPECT_EQ(MapConnection::Find(Source("Racing", "a"), 0), results[0]);
-}
-
-TEST_F(MapConnectionTest, ANewConnectionDropsTheServicesCachedImages) {
-    MappedImageCache& images = MappedImageCache::Singleton();
-    images.Clear();
-    const MappedImageInstancePtr tile =
-        MakeRefCnt<MappedImageInstance>(nullptr, QtImageObject::BitmapOptions(), QString(),
-                                        QString(), QString(), true, false, false);
-    AttributeMap mine = Source("Counting", "a");
-    mine[QStringLiteral("INDEX")] = QStringLiteral("1");
-    AttributeMap theirs = Source("Counting", "b");
-    theirs[QStringLiteral("INDEX")] = QStringLiteral("1");
-    images.Put(mine, tile);
-    images.Put(theirs, tile);
-    unsigned int hint = 0;
-    MapConnection::GetOrCreate(Source("Counting", "a"), hint);
-    MappedImageCacheDataPtr found;
-    EXPECT_FALSE(images.Get(mine, found));
-    EXPECT_TRUE(images.Get(theirs, found));
 }
 
 TEST(MapConnectionAttributesMatching, SameSizeAndEqualValues) {

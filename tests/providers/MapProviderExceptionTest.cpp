@@ -3,7 +3,7 @@
 
 #include <lmxmaps/MapProviderException.h>
 
-TEST(MapProviderException, AttributesAndFlags) {
+TEST(MapProviderException, AttributesFlagsMessagePartsAndCloneAndThrowKeepThemAll) {
     MapProviderException e(MapProviderException::eUnknownClass, QStringLiteral("no such class"),
                            MapProviderException::Site(0xF158430A));
     EXPECT_EQ(e.GetErrorInfo().logSite, QStringLiteral("MapProviderException_AutoGen_0xF158430A"));
@@ -19,9 +19,7 @@ TEST(MapProviderException, AttributesAndFlags) {
     std::vector<TString> keys = e.GetAttributeKeys();
     std::sort(keys.begin(), keys.end());
     EXPECT_EQ(keys, (std::vector<TString>{QStringLiteral("class"), QStringLiteral("server")}));
-}
 
-TEST(MapProviderException, CloneAndThrowKeepEverything) {
     MapProviderException original(MapProviderException::eServiceError, QStringLiteral("denied"),
                                   MapProviderException::Site(0x12345678), QStringLiteral("WMS"),
                                   true);
@@ -41,14 +39,13 @@ TEST(MapProviderException, CloneAndThrowKeepEverything) {
         EXPECT_EQ(rethrown.GetAttribute(QStringLiteral("url")), QStringLiteral("/wms"));
         EXPECT_EQ(rethrown.GetErrorInfo(), original.GetErrorInfo());
     }
-}
 
-TEST(MapProviderException, MessageFromPartsSkipsEmptyParts) {
-    const MapProviderException e(MapProviderException::eServiceUnavailable,
-                                 std::vector<TStringCore>{QStringLiteral("Could not reach"),
-                                                          QString(),
-                                                          QStringLiteral("tiles.example")},
-                                 MapProviderException::Site(1));
-    EXPECT_EQ(e.GetMessage(), QStringLiteral("Could not reach tiles.example"));
-    EXPECT_STREQ(e.what(), "Could not reach tiles.example");
+    // A message from parts skips the empty ones.
+    const MapProviderException fromParts(MapProviderException::eServiceUnavailable,
+                                         std::vector<TStringCore>{QStringLiteral("Could not reach"),
+                                                                  QString(),
+                                                                  QStringLiteral("tiles.example")},
+                                         MapProviderException::Site(1));
+    EXPECT_EQ(fromParts.GetMessage(), QStringLiteral("Could not reach tiles.example"));
+    EXPECT_STREQ(fromParts.what(), "Could not reach tiles.example");
 }

@@ -113,7 +113,7 @@ TEST_F(MapProviderTest, CreateUsesTheClassFactoryAndNamesAnUnknownClass) {
     }
 }
 
-TEST_F(MapProviderTest, ConnectCopiesCompletedAttributesBackAndOfflineNeverConnects) {
+TEST_F(MapProviderTest, ConnectCompletesAttributesOfflineNeverConnectsAndFailuresReportOnce) {
     const int before = g_connectionsMade;
     PlainProvider offline(
         Attributes(kProviderClass, {{TStr(MapProvider::attrOffline), QStringLiteral("false")}}));
@@ -130,16 +130,14 @@ TEST_F(MapProviderTest, ConnectCopiesCompletedAttributesBackAndOfflineNeverConne
     EXPECT_EQ(g_connectionsMade, before + 1);
     provider.Disconnect();
     EXPECT_FALSE(provider.IsConnected());
-}
 
-TEST_F(MapProviderTest, AFailingSourceIsReportedOnceUntilAConnectSucceeds) {
     RecordingHandler handler;
     LinkErrorMgr::SetHandler(&handler);
     g_failConnects = true;
-    PlainProvider provider(Attributes(kFailingClass));
-    EXPECT_THROW(provider.Connect(), MapProviderException);
+    PlainProvider failing(Attributes(kFailingClass));
+    EXPECT_THROW(failing.Connect(), MapProviderException);
     // Connect's failure counts as reported, so the no-throw form stays quiet.
-    EXPECT_EQ(provider.ConnectNoThrow(), nullptr);
+    EXPECT_EQ(failing.ConnectNoThrow(), nullptr);
     EXPECT_TRUE(handler.reports.empty());
 
     PlainProvider fresh(Attributes(kFailingClass));
@@ -158,7 +156,7 @@ TEST_F(MapProviderTest, AFailingSourceIsReportedOnceUntilAConnectSucceeds) {
     EXPECT_EQ(handler.reports.size(), 2u);
 }
 
-TEST_F(MapProviderTest, EqualityIsTypeServerUrlAndPort) {
+TEST_F(MapProviderTest, EqualityIsTypeServerUrlAndPortAndMatchingTakesMissingKeysAsEmpty) {
     const AttributeMap address = {{QStringLiteral("server"), QStringLiteral("tiles.example")},
                                   {QStringLiteral("url"), QStringLiteral("/base")},
                                   {QStringLiteral("port"), QStringLiteral("8080")}};
@@ -171,9 +169,7 @@ TEST_F(MapProviderTest, EqualityIsTypeServerUrlAndPort) {
     EXPECT_FALSE(static_cast<const MapProvider&>(a) == c);
     b.SetAttribute(MapProvider::attrPort, u"8081");
     EXPECT_TRUE(static_cast<const MapProvider&>(a) != b);
-}
 
-TEST_F(MapProviderTest, AttributeMatchingTreatsMissingKeysAsEmptyValues) {
     PlainProvider provider(Attributes(kProviderClass, {{QStringLiteral("url"), QString()}}));
     EXPECT_TRUE(provider.MatchesAttributes(
         {{QStringLiteral("class"), TStr(kProviderClass)}, {QStringLiteral("port"), QString()}}));
@@ -182,7 +178,7 @@ TEST_F(MapProviderTest, AttributeMatchingTreatsMissingKeysAsEmptyValues) {
                                              {QStringLiteral("url"), QStringLiteral("/")}}));
 }
 
-TEST_F(MapProviderTest, StylesFallBackToTheLastUnnamedStyle) {
+TEST_F(MapProviderTest, StylesAttributionAndKindOfAPlainProvider) {
     PlainProvider provider(Attributes(kProviderClass));
     EXPECT_EQ(provider.GetMapStyle(QStringLiteral("a")), nullptr);
     provider.AddMapStyle(MapStyle(QStringLiteral("a"), QStringLiteral("A"), ColorObject(), {}));
@@ -193,10 +189,8 @@ TEST_F(MapProviderTest, StylesFallBackToTheLastUnnamedStyle) {
     // An empty name is a name: the first unnamed style matches it exactly.
     EXPECT_EQ(provider.GetMapStyle(QString())->GetDisplayName(), QStringLiteral("first"));
     EXPECT_EQ(provider.GetMapStyle(QStringLiteral("b"))->GetDisplayName(), QStringLiteral("last"));
-}
 
-TEST_F(MapProviderTest, AttributionFillsInTheYearAndPrefersShortTextsWhenAsked) {
-    PlainProvider provider(Attributes(kProviderClass));
+    // Attribution fills in the year and prefers the short texts when asked.
     TString first = QStringLiteral("untouched");
     TString second = QStringLiteral("untouched");
     EXPECT_FALSE(provider.GetAttributionStrings(false, first, second));
@@ -211,23 +205,16 @@ TEST_F(MapProviderTest, AttributionFillsInTheYearAndPrefersShortTextsWhenAsked) 
     ASSERT_TRUE(provider.GetAttributionStrings(true, first, second));
     EXPECT_EQ(first, year);
     EXPECT_EQ(second, QStringLiteral("Data ") + year);
-}
 
-TEST_F(MapProviderTest, WrongKindsOfProviderRefuseTheCast) {
-    PlainProvider provider(Attributes(kProviderClass));
     EXPECT_FALSE(provider.IsRaster());
     try {
         provider.AsRaster();
-        FAIL();
+        FAIL() << "a plain provider is no raster provider";
     } catch (const std::runtime_error& e) {
         EXPECT_STREQ(e.what(), "MapProvider::AsRaster: not a RasterMapProvider");
     }
     EXPECT_THROW(provider.AsVector(), std::runtime_error);
 }
-
-} // namespace
-
-namespace {
 
 TEST(BuiltInMapClasses, AreRegisteredWhenTheLibraryLoads) {
     for (const char16_t* className :

@@ -161,7 +161,7 @@ using MapTileServerTest = TileServerTest;
 
 } // namespace
 
-TEST(MapTileServerConnectionTest, ServersComeFromServerThenAddlServersAndTakeTurns) {
+TEST(MapTileServerConnectionTest, ServersTakeTurnsTemplatesFillEveryPlaceholderAndDensity) {
     const QString a = QStringLiteral("127.0.0.1:10001");
     const QString b = QStringLiteral("127.0.0.1:10002");
     const QString s = QStringLiteral("127.0.0.1:10003");
@@ -196,18 +196,16 @@ TEST(MapTileServerConnectionTest, ServersComeFromServerThenAddlServersAndTakeTur
         EXPECT_EQ(e.GetErrorInfo().logSite,
                   QStringLiteral("MapProviderException_AutoGen_0x1F991322"));
     }
-}
 
-TEST(MapTileServerConnectionTest, TemplatesFillEveryPlaceholderAndKeepLiteralPercents) {
-    const QString server = QStringLiteral("127.0.0.1:10001");
+    const QString& server = a;
     const QString base = QStringLiteral("http://127.0.0.1:10001");
-    const MapQueryPtr tile = TileQuery(3, 4, 2);
+    const MapQueryPtr plainTile = TileQuery(3, 4, 2);
 
     // "%2" and "%1" would be format placeholders if the template's percents were not kept.
     const auto sizes = Connect(TileServerAttributes(
         server, QStringLiteral("/t/{Z}/{X}/{Y}.png?s={S}&p={P}&k={K}&q=50%25off&raw=%1"),
         {{QStringLiteral("username"), QStringLiteral("key")}}));
-    EXPECT_EQ(UrlOf(*sizes, tile),
+    EXPECT_EQ(UrlOf(*sizes, plainTile),
               base + QStringLiteral("/t/3/4/2.png?s=256&p=256&k=key&q=50%25off&raw=%1"));
     // Between whole levels the tile is drawn larger; the level has two significant digits.
     EXPECT_EQ(UrlOf(*sizes, TileQuery(3.5, 4, 2, 362)),
@@ -222,7 +220,7 @@ TEST(MapTileServerConnectionTest, TemplatesFillEveryPlaceholderAndKeepLiteralPer
                                       {QStringLiteral("username"), QStringLiteral("key")}}));
     EXPECT_EQ(UrlOf(*byDefault, TileQuery(3, 4, 2, 256, false, Layers({"roads", "labels"}))),
               base + QStringLiteral("/base/roads/labels/3/4/2.png?apikey=key"));
-    EXPECT_EQ(UrlOf(*byDefault, tile), base + QStringLiteral("/base//3/4/2.png?apikey=key"));
+    EXPECT_EQ(UrlOf(*byDefault, plainTile), base + QStringLiteral("/base//3/4/2.png?apikey=key"));
 
     const auto separated =
         Connect(TileServerAttributes(server, QStringLiteral("/{L}/{Z}/{X}/{Y}.png"),
@@ -235,14 +233,12 @@ TEST(MapTileServerConnectionTest, TemplatesFillEveryPlaceholderAndKeepLiteralPer
     EXPECT_TRUE(dense->SupportsHighDPI());
     EXPECT_EQ(UrlOf(*dense, TileQuery(3, 4, 2, 256, true)),
               base + QStringLiteral("/d/3/4/2@2x.png"));
-    EXPECT_EQ(UrlOf(*dense, tile), base + QStringLiteral("/d/3/4/2.png"));
-}
+    EXPECT_EQ(UrlOf(*dense, plainTile), base + QStringLiteral("/d/3/4/2.png"));
 
-TEST(MapTileServerConnectionTest, TheProviderSupportsHighDPIOnlyOnlineWithADensityTemplate) {
-    const QString server = QStringLiteral("127.0.0.1:10001");
-    const MapTileServerProvider dense(
+    // The provider supports high density only online and with a density template.
+    const MapTileServerProvider denseProvider(
         TileServerAttributes(server, QStringLiteral("/hd/{Z}/{X}/{Y}{D}.png")));
-    EXPECT_TRUE(dense.SupportsHighDPI());
+    EXPECT_TRUE(denseProvider.SupportsHighDPI());
     const MapTileServerProvider plain(TileServerAttributes(server, QStringLiteral("/hd/{Z}.png")));
     EXPECT_FALSE(plain.SupportsHighDPI());
     const MapTileServerProvider offline(
@@ -252,7 +248,7 @@ TEST(MapTileServerConnectionTest, TheProviderSupportsHighDPIOnlyOnlineWithADensi
     MapConnection::CloseAll();
 }
 
-TEST(MapTileIndexTest, IndicesCountFromTheNorthWestAndNameLevelColumnRowAndSize) {
+TEST(MapTileIndexTest, IndicesCountFromTheNorthWestAndViewsOnTileEdgesGetNoExtraColumnOrRow) {
     EXPECT_EQ(IndexOf(TileQuery(3, 4, 2)).ToString(), QStringLiteral("3/4/2/256"));
 
     EXPECT_EQ(IndexOf(TileQuery(0, 0, 0)).ToString(), QStringLiteral("0/0/0/256"));
@@ -271,9 +267,7 @@ TEST(MapTileIndexTest, IndicesCountFromTheNorthWestAndNameLevelColumnRowAndSize)
         EXPECT_EQ(IndexOf(nudged).column, 4) << shift;
         EXPECT_EQ(IndexOf(nudged).row, 2) << shift;
     }
-}
 
-TEST(MapTileServerTilingTest, ViewsOnTileEdgesGetNoExtraColumnOrRow) {
     TilingProbe provider(TileServerAttributes(QStringLiteral("127.0.0.1:10001"), QString()));
     const DataValueRect world = provider.GetDefaultSpatialProjector()->GetWorldBounds();
     // Tile edges as the tiling itself places them: whole multiples of one tile span.
@@ -281,7 +275,7 @@ TEST(MapTileServerTilingTest, ViewsOnTileEdgesGetNoExtraColumnOrRow) {
 
     struct Case {
         const char* name;
-        DataValueRect view;
+        DataValueRect worldView;
         std::size_t columns;
         std::size_t rows;
         double level;
@@ -296,33 +290,33 @@ TEST(MapTileServerTilingTest, ViewsOnTileEdgesGetNoExtraColumnOrRow) {
         SCOPED_TRACE(c.name);
         const auto width = static_cast<unsigned int>(c.columns * 256);
         const auto height = static_cast<unsigned int>(c.rows * 256);
-        const MapQueryPtr view = TileGrid::View(c.view, width, height);
-        const MapScaleLevel level = provider.ComputeScaleLevel(*view);
+        const MapQueryPtr worldView = TileGrid::View(c.worldView, width, height);
+        const MapScaleLevel level = provider.ComputeScaleLevel(*worldView);
         ASSERT_EQ(level.level, c.level);
-        std::vector<MapQueryPtr> tiles;
-        const MapQueryPtr whole = provider.ComputeTiles(level, view, tiles);
-        EXPECT_EQ(tiles.size(), c.columns * c.rows);
+        std::vector<MapQueryPtr> worldTiles;
+        const MapQueryPtr whole = provider.ComputeTiles(level, worldView, worldTiles);
+        EXPECT_EQ(worldTiles.size(), c.columns * c.rows);
         EXPECT_EQ(whole->GetWidth(), width);
         EXPECT_EQ(whole->GetHeight(), height);
-        EXPECT_NEAR(whole->GetBBox().MinX().GetReal(), c.view.MinX().GetReal(), 1e-6);
-        EXPECT_NEAR(whole->GetBBox().MaxX().GetReal(), c.view.MaxX().GetReal(), 1e-6);
-        EXPECT_NEAR(whole->GetBBox().MinY().GetReal(), c.view.MinY().GetReal(), 1e-6);
-        EXPECT_NEAR(whole->GetBBox().MaxY().GetReal(), c.view.MaxY().GetReal(), 1e-6);
-        for (const MapQueryPtr& tile : tiles) {
+        EXPECT_NEAR(whole->GetBBox().MinX().GetReal(), c.worldView.MinX().GetReal(), 1e-6);
+        EXPECT_NEAR(whole->GetBBox().MaxX().GetReal(), c.worldView.MaxX().GetReal(), 1e-6);
+        EXPECT_NEAR(whole->GetBBox().MinY().GetReal(), c.worldView.MinY().GetReal(), 1e-6);
+        EXPECT_NEAR(whole->GetBBox().MaxY().GetReal(), c.worldView.MaxY().GetReal(), 1e-6);
+        for (const MapQueryPtr& tile : worldTiles) {
             EXPECT_EQ(tile->GetWidth(), 256u);
             EXPECT_EQ(tile->GetHeight(), 256u);
             EXPECT_EQ(tile->GetScaleLevel(), level);
         }
     }
-    std::vector<MapQueryPtr> tiles;
-    const MapQueryPtr view = TileGrid::View(world, 256, 256);
-    provider.ComputeTiles(provider.ComputeScaleLevel(*view), view, tiles);
-    ASSERT_EQ(tiles.size(), 1u);
-    EXPECT_EQ(tiles[0]->GetBBox(), world);
-    EXPECT_EQ(IndexOf(tiles[0]).ToString(), QStringLiteral("0/0/0/256"));
+    std::vector<MapQueryPtr> worldTiles;
+    const MapQueryPtr worldView = TileGrid::View(world, 256, 256);
+    provider.ComputeTiles(provider.ComputeScaleLevel(*worldView), worldView, worldTiles);
+    ASSERT_EQ(worldTiles.size(), 1u);
+    EXPECT_EQ(worldTiles[0]->GetBBox(), world);
+    EXPECT_EQ(IndexOf(worldTiles[0]).ToString(), QStringLiteral("0/0/0/256"));
 }
 
-TEST_F(MapTileServerTest, TheResultUrlIsKnownWithoutAnyRequest) {
+TEST_F(MapTileServerTest, TheResultUrlIsKnownWithoutARequestAndAnEmptyBodyFailsUnlessCancelled) {
     const auto connection =
         Connect(TileServerAttributes(m_server.BaseUrl(), QStringLiteral("/tiles/{Z}/{X}/{Y}.png")));
     const MapRequestorPtr requestor = connection->CreateMapRequestor(nullptr, TileQuery(3, 4, 2));
@@ -335,9 +329,30 @@ TEST_F(MapTileServerTest, TheResultUrlIsKnownWithoutAnyRequest) {
     EXPECT_EQ(m_server.RequestCount(), 1u);
     EXPECT_EQ(m_server.Requests()[0].target, "/tiles/3/4/2.png");
     EXPECT_EQ(requestor->GetResultUrl(), m_server.Url(QStringLiteral("/tiles/3/4/2.png")));
+
+    // An empty body fails unless the task was cancelled.
+    const auto empty = Connect(TileServerAttributes(m_server.BaseUrl(), QStringLiteral("/empty")));
+    const MapRequestorPtr plain = empty->CreateMapRequestor(nullptr, TileQuery(3, 4, 2));
+    plain->Execute();
+    EXPECT_TRUE(plain->IsError());
+    try {
+        plain->GetResult();
+        FAIL() << "an empty body is no image";
+    } catch (const MapProviderException& e) {
+        EXPECT_EQ(e.GetType(), MapProviderException::eInvalidImage);
+    }
+
+    const auto cancelled = MakeRefCnt<CancelledAfterResponseRequestor>(
+        empty, m_server.BaseUrl(), QStringLiteral("/empty"), TileQuery(3, 4, 2));
+    cancelled->Execute();
+    EXPECT_EQ(m_server.RequestCount(), 3u);
+    EXPECT_TRUE(cancelled->WasCancelled());
+    EXPECT_FALSE(cancelled->IsError());
+    EXPECT_FALSE(cancelled->HasException());
+    EXPECT_FALSE(cancelled->GetResult());
 }
 
-TEST_F(MapTileServerTest, TilesLiveOnDiskForTheServersMaxAgeOnly) {
+TEST_F(MapTileServerTest, TilesLiveOnDiskForTheMaxAgeAndNearWhiteSolidOnesNever) {
     struct Case {
         const char* cacheControl;
         std::optional<std::chrono::seconds> lifetime;
@@ -374,19 +389,17 @@ TEST_F(MapTileServerTest, TilesLiveOnDiskForTheServersMaxAgeOnly) {
         EXPECT_TRUE(DiskCacheSeenFrom(*c.lifetime - kMargin)->Lookup(key));
         EXPECT_FALSE(DiskCacheSeenFrom(*c.lifetime + kMargin)->Lookup(key));
     }
-}
 
-TEST_F(MapTileServerTest, NearWhiteSolidTilesAreFlaggedAndNeverStored) {
-    struct Case {
+    // Near-white solid tiles are flagged and never stored.
+    struct Colour {
         int r, g, b;
         bool flagged;
     };
-    const Case cases[] = {
+    const Colour colours[] = {
         {232, 232, 232, true},  {255, 255, 255, true}, {231, 255, 255, false},
         {255, 255, 231, false}, {10, 120, 200, false},
     };
-    const MapQueryPtr tile = TileQuery(3, 4, 2);
-    for (const Case& c : cases) {
+    for (const Colour& c : colours) {
         SCOPED_TRACE(testing::Message() << c.r << "," << c.g << "," << c.b);
         TileGrid::PrivateDiskCache()->Clear();
         const QString path = SolidTemplate(c.r, c.g, c.b, QStringLiteral("max-age=86400"));
@@ -408,31 +421,7 @@ TEST_F(MapTileServerTest, NearWhiteSolidTilesAreFlaggedAndNeverStored) {
     }
 }
 
-TEST_F(MapTileServerTest, AnEmptyBodyFailsUnlessTheTaskWasCancelled) {
-    const auto connection =
-        Connect(TileServerAttributes(m_server.BaseUrl(), QStringLiteral("/empty")));
-
-    const MapRequestorPtr plain = connection->CreateMapRequestor(nullptr, TileQuery(3, 4, 2));
-    plain->Execute();
-    EXPECT_TRUE(plain->IsError());
-    try {
-        plain->GetResult();
-        FAIL() << "an empty body is no image";
-    } catch (const MapProviderException& e) {
-        EXPECT_EQ(e.GetType(), MapProviderException::eInvalidImage);
-    }
-
-    const auto cancelled = MakeRefCnt<CancelledAfterResponseRequestor>(
-        connection, m_server.BaseUrl(), QStringLiteral("/empty"), TileQuery(3, 4, 2));
-    cancelled->Execute();
-    EXPECT_EQ(m_server.RequestCount(), 2u);
-    EXPECT_TRUE(cancelled->WasCancelled());
-    EXPECT_FALSE(cancelled->IsError());
-    EXPECT_FALSE(cancelled->HasException());
-    EXPECT_FALSE(cancelled->GetResult());
-}
-
-TEST_F(MapTileServerTest, NewTilesTakeTheMatchingQuarterOfACachedAncestor) {
+TEST_F(MapTileServerTest, NewTilesStartFromACachedAncestorsQuarterElseFromCachedChildren) {
     // The ancestor: 4 x 4 blocks of 64 pixels, each its own colour.
     const auto block = [](int bx, int by) {
         return qRgb(40 + 50 * bx, 40 + 50 * by, 90);
@@ -498,11 +487,9 @@ TEST_F(MapTileServerTest, NewTilesTakeTheMatchingQuarterOfACachedAncestor) {
     local[QStringLiteral("class")] = QString::fromUtf16(LocalMapProvider::valueClassAttr);
     LocalMapProvider localProvider(local);
     EXPECT_FALSE(provisional(localProvider));
-}
 
-TEST_F(MapTileServerTest, WithoutAncestorsNewTilesAreDrawnFromCachedChildren) {
-    const AttributeMap attributes = OfflineIntermediateAttributes();
-    const MapQueryPtr view = TileGrid::TileView(5, 13, 6);
+    // Without ancestors a new tile is drawn from its cached children.
+    MappedImageCache::Singleton().Clear();
     const QRgb colours[2][2] = {{qRgb(200, 0, 0), qRgb(0, 200, 0)}, {qRgb(0, 0, 200), 0}};
     // Three of the four children at level 6; the south-east one is missing.
     for (const auto& [dc, dr] : {std::pair{0, 0}, {1, 0}, {0, 1}}) {
@@ -510,12 +497,7 @@ TEST_F(MapTileServerTest, WithoutAncestorsNewTilesAreDrawnFromCachedChildren) {
         pixels.fill(colours[dr][dc]);
         CacheInMemory(attributes, *view, 6, 26 + dc, 12 + dr, pixels);
     }
-
-    MapTileServerProvider provider(attributes);
-    const auto images = provider.GetMappedImages(view, false, MapCode::Default, 0, kWait);
-    const CompositeMappedImage* composite = CompositeOf(*images);
-    ASSERT_NE(composite, nullptr);
-    const std::shared_ptr<QtImageObject> image = composite->GetTiles().at(0)->GetImageObject();
+    image = provisional(provider);
     ASSERT_TRUE(image);
     ASSERT_EQ(image->GetSize(), QSize(256, 256));
     const QImage pixels = image->GetImage();
@@ -543,7 +525,7 @@ protected:
     QTemporaryDir m_tiles;
 };
 
-TEST_F(MapTileFileTest, LocalTilesAreReadFromTileSetLevelColumnRow) {
+TEST_F(MapTileFileTest, LocalTilesAreReadFromTileSetLevelColumnRowAndBlankOnesFromOneFile) {
     const MapQueryPtr tile = TileQuery(3, 4, 2);
     const auto streets = MakeRefCnt<LocalMapConnection>(
         AttributeMap{{QStringLiteral("class"), QStringLiteral("local")},
@@ -574,9 +556,8 @@ TEST_F(MapTileFileTest, LocalTilesAreReadFromTileSetLevelColumnRow) {
         AttributeMap{{QStringLiteral("class"), QStringLiteral("local")}});
     EXPECT_EQ(plain->CreateMapRequestor(nullptr, tile)->GetResultUrl(),
               TilePath(QStringLiteral("3/4/2.png")));
-}
 
-TEST_F(MapTileFileTest, EveryBlankTileIsTheOneBlankFile) {
+    // Every blank tile is the one blank file.
     const auto connection = MakeRefCnt<BlankMapConnection>(
         AttributeMap{{QStringLiteral("class"), QStringLiteral("blank")}});
     const QString blank = TilePath(QStringLiteral("Blank256x256.png"));
@@ -598,7 +579,7 @@ TEST_F(MapTileFileTest, EveryBlankTileIsTheOneBlankFile) {
     WriteTile(QStringLiteral("Blank256x256.png"), qRgb(224, 224, 224));
     const MapRequestorPtr after = connection->CreateMapRequestor(nullptr, TileQuery(5, 31, 17));
     after->Execute();
-    const std::unique_ptr<QtImageObject> image = after->GetResult();
-    ASSERT_TRUE(image);
-    EXPECT_EQ(image->GetSolidColor(), ColorObject(224, 224, 224, 255));
+    const std::unique_ptr<QtImageObject> blankImage = after->GetResult();
+    ASSERT_TRUE(blankImage);
+    EXPECT_EQ(blankImage->GetSolidColor(), ColorObject(224, 224, 224, 255));
 }

@@ -86,7 +86,7 @@ protected:
 
 } // namespace
 
-TEST_F(RasterMapImageAssemblyTest, AnIdenticalViewReusesTheCompositeWithoutRequests) {
+TEST_F(RasterMapImageAssemblyTest, IdenticalViewsReuseTheCompositeAndWrappedOnesStayInTheWorld) {
     MapTileServerProvider provider(Attributes());
     const Rendered first = Render(provider, TileView(2, 1, 1, 2, 2));
     EXPECT_EQ(first.counts.fresh, 4);
@@ -112,6 +112,54 @@ TEST_F(RasterMapImageAssemblyTest, AnIdenticalViewReusesTheCompositeWithoutReque
         MapCode::Default, kModel, kWait);
     EXPECT_TRUE(above->images.empty());
     EXPECT_EQ(MappedImageCache::Singleton().GetSize(), cached);
+
+    // Wrapping views take tiles inside the world and keep their place.
+    const double t = TileGrid::Span(2);
+    // Views stop a hair inside tile edges: a world width shifts them by a rounded amount.
+    const double e = t * 1e-6;
+    struct Case {
+        const char* name;
+        double minX, maxX;
+        std::vector<int> columns;
+    };
+    // Level 2: the world is x = -2t to 2t; column c of a world copy starts at (c - 2) t.
+    const Case cases[] = {
+        {"across the antimeridian", t + e, 3 * t - e, {3, 0}},
+        {"across the western edge", -3 * t + e, -t - e, {3, 0}},
+        {"one world east", 3 * t + e, 4 * t - e, {1}},
+        {"two worlds east", 8 * t + e, 9 * t - e, {2}},
+        {"one world west", -5 * t + e, -4 * t - e, {1}},
+    };
+    const double h = TileGrid::kHalfWorld;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        MappedImageCache::Singleton().Clear();
+        const auto width = static_cast<unsigned int>(256 * c.columns.size());
+        // Row 1.
+        const Rendered view =
+            Render(provider, TileGrid::View(TileGrid::Rect(c.minX, c.maxX, 0, t), width, 256));
+        ASSERT_NE(view.composite, nullptr);
+
+        std::multiset<int> columns;
+        for (const MappedImageInstancePtr& tile : view.composite->GetTiles()) {
+            const DataValueRect bounds = tile->GetBounds();
+            EXPECT_GE(bounds.MinX().GetReal(), -h - 1e-6);
+            EXPECT_LE(bounds.MaxX().GetReal(), h + 1e-6);
+            columns.insert(static_cast<int>(std::lround((bounds.MinX().GetReal() + h) / t)));
+        }
+        EXPECT_EQ(columns, std::multiset<int>(c.columns.begin(), c.columns.end()));
+
+        const DataValueRect bounds = view.composite->GetBounds();
+        EXPECT_NEAR(bounds.MinX().GetReal(), c.minX, 2 * e);
+        EXPECT_NEAR(bounds.MaxX().GetReal(), c.maxX, 2 * e);
+        const QImage pixels = view.composite->GetImageObject()->GetImage();
+        ASSERT_EQ(pixels.size(), QSize(static_cast<int>(width), 256));
+        for (std::size_t i = 0; i < c.columns.size(); ++i) {
+            EXPECT_EQ(pixels.pixel(static_cast<int>(i) * 256 + 128, 128),
+                      TileColour(c.columns[i], 1))
+                << "image column " << i;
+        }
+    }
 }
 
 TEST_F(RasterMapImageAssemblyTest, TheSummaryCountsTilesFromMemoryDiskAndNetwork) {
@@ -191,56 +239,6 @@ TEST_F(RasterMapImageAssemblyTest, PerTileLinesFollowTheDetailTags) {
         EXPECT_EQ(withUrl, c.urls ? 4 : 0);
     }
     EXPECT_EQ(m_server.RequestCount(), 4u);
-}
-
-TEST_F(RasterMapImageAssemblyTest, WrappingViewsTakeTilesInsideTheWorldAndKeepTheirPlace) {
-    const double t = TileGrid::Span(2);
-    // Views stop a hair inside tile edges: a world width shifts them by a rounded amount.
-    const double e = t * 1e-6;
-    struct Case {
-        const char* name;
-        double minX, maxX;
-        std::vector<int> columns;
-    };
-    // Level 2: the world is x = -2t to 2t; column c of a world copy starts at (c - 2) t.
-    const Case cases[] = {
-        {"across the antimeridian", t + e, 3 * t - e, {3, 0}},
-        {"across the western edge", -3 * t + e, -t - e, {3, 0}},
-        {"one world east", 3 * t + e, 4 * t - e, {1}},
-        {"two worlds east", 8 * t + e, 9 * t - e, {2}},
-        {"one world west", -5 * t + e, -4 * t - e, {1}},
-    };
-    MapTileServerProvider provider(Attributes());
-    const double h = TileGrid::kHalfWorld;
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        MappedImageCache::Singleton().Clear();
-        const auto width = static_cast<unsigned int>(256 * c.columns.size());
-        // Row 1.
-        const Rendered view =
-            Render(provider, TileGrid::View(TileGrid::Rect(c.minX, c.maxX, 0, t), width, 256));
-        ASSERT_NE(view.composite, nullptr);
-
-        std::multiset<int> columns;
-        for (const MappedImageInstancePtr& tile : view.composite->GetTiles()) {
-            const DataValueRect bounds = tile->GetBounds();
-            EXPECT_GE(bounds.MinX().GetReal(), -h - 1e-6);
-            EXPECT_LE(bounds.MaxX().GetReal(), h + 1e-6);
-            columns.insert(static_cast<int>(std::lround((bounds.MinX().GetReal() + h) / t)));
-        }
-        EXPECT_EQ(columns, std::multiset<int>(c.columns.begin(), c.columns.end()));
-
-        const DataValueRect bounds = view.composite->GetBounds();
-        EXPECT_NEAR(bounds.MinX().GetReal(), c.minX, 2 * e);
-        EXPECT_NEAR(bounds.MaxX().GetReal(), c.maxX, 2 * e);
-        const QImage pixels = view.composite->GetImageObject()->GetImage();
-        ASSERT_EQ(pixels.size(), QSize(static_cast<int>(width), 256));
-        for (std::size_t i = 0; i < c.columns.size(); ++i) {
-            EXPECT_EQ(pixels.pixel(static_cast<int>(i) * 256 + 128, 128),
-                      TileColour(c.columns[i], 1))
-                << "image column " << i;
-        }
-    }
 }
 
 TEST_F(RasterMapImageAssemblyTest, BlankAndLocalViewsReadTheirTileFiles) {

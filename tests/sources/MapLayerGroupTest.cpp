@@ -23,25 +23,19 @@ MapLayer GroupedLayer(const char* name, const char* group, const char* order = "
                         QString::fromUtf8(order));
 }
 
-QString JoinedNames(const std::vector<MapLayerGroup>& groups) {
+// The names of groups or of layers, comma-separated in their order.
+template <typename Named>
+QString JoinedNames(const std::vector<Named>& items) {
     QStringList names;
-    for (const MapLayerGroup& group : groups) {
-        names.append(group.GetName());
-    }
-    return names.join(u',');
-}
-
-QString JoinedNames(const MapLayers& layers) {
-    QStringList names;
-    for (const MapLayer& layer : layers.GetLayers()) {
-        names.append(layer.GetName());
+    for (const Named& item : items) {
+        names.append(item.GetName());
     }
     return names.join(u',');
 }
 
 } // namespace
 
-TEST(MapLayerGroup, GroupsAreSortedStablyByTheOrderOfTheirFirstLayer) {
+TEST(MapLayerGroup, GroupsAreSortedStablyAndTheirNamesLocalizedCaseSensitiveOrTheDisplayName) {
     const std::vector<MapLayerGroup> groups = MapLayerGroup::MakeLayerGroupsByLanguage(
         {GroupedLayer("b1", "B", "2"), GroupedLayer("a1", "A"), GroupedLayer("c1", "C", "1"),
          GroupedLayer("b2", "B", "-5"), GroupedLayer("d1", "D"), GroupedLayer("e1", "E", "2"),
@@ -51,8 +45,8 @@ TEST(MapLayerGroup, GroupsAreSortedStablyByTheOrderOfTheirFirstLayer) {
     EXPECT_EQ(groups[1].GetOrder(), 2);
     EXPECT_EQ(groups[3].GetOrder(), std::numeric_limits<std::int32_t>::max());
     EXPECT_EQ(groups[5].GetOrder(), std::numeric_limits<std::int32_t>::max());
-    EXPECT_EQ(JoinedNames(*groups[1].GetLayers()), QStringLiteral("b1,b2"));
-    EXPECT_EQ(JoinedNames(*groups[3].GetLayers()), QStringLiteral("a1,a2"));
+    EXPECT_EQ(JoinedNames(groups[1].GetLayers()->GetLayers()), QStringLiteral("b1,b2"));
+    EXPECT_EQ(JoinedNames(groups[3].GetLayers()->GetLayers()), QStringLiteral("a1,a2"));
     EXPECT_TRUE(MapLayerGroup::MakeLayerGroupsByLanguage({}, kEnglish).empty());
 
     // Enough tied groups that an unstable sort would reorder them.
@@ -67,9 +61,7 @@ TEST(MapLayerGroup, GroupsAreSortedStablyByTheOrderOfTheirFirstLayer) {
     }
     EXPECT_EQ(JoinedNames(MapLayerGroup::MakeLayerGroupsByLanguage(manyLayers, kEnglish)),
               (ordered + unordered).join(u','));
-}
 
-TEST(MapLayerGroup, GroupNamesAreLocalizedCaseSensitiveAndFallBackToDisplayName) {
     MapLayer localized = GroupedLayer("r1", "Roads");
     localized.SetAttribute(u"group-de", QStringLiteral("Strassen"));
     MapLayer ungrouped;
@@ -85,7 +77,7 @@ TEST(MapLayerGroup, GroupNamesAreLocalizedCaseSensitiveAndFallBackToDisplayName)
               QStringLiteral("Roads,water,roads"));
 }
 
-TEST(MapLayerGroup, EnabledFlagFollowsTheLayersAndSetEnabledWritesEveryLayer) {
+TEST(MapLayerGroup, EnabledFollowsTheLayersSetEnabledWritesThemAndOneVisibleLayerShows) {
     MapLayer disabled = GroupedLayer("b", "G");
     disabled.SetEnabled(false);
     auto layers = MakeRefCnt<MapLayers>(std::vector<MapLayer>{GroupedLayer("a", "G"), disabled});
@@ -103,18 +95,16 @@ TEST(MapLayerGroup, EnabledFlagFollowsTheLayersAndSetEnabledWritesEveryLayer) {
     EXPECT_FALSE(layers->HasAnyEnabledLayers());
 
     EXPECT_THROW(MapLayerGroup(QStringLiteral("null"), nullptr, 0), LogicException);
-}
 
-TEST(MapLayerGroup, AnyLayerVisibleNeedsOneVisibleLayer) {
     MapLayer zoomedIn;
     zoomedIn.SetAttribute(MapLayer::attrMinZoom, QStringLiteral("10"));
     MapLayer largeScale;
     largeScale.SetAttribute(MapLayer::attrMaxScaleDenom, QStringLiteral("1000"));
-    const MapLayerGroup group(
+    const MapLayerGroup limited(
         QStringLiteral("G"), MakeRefCnt<MapLayers>(std::vector<MapLayer>{zoomedIn, largeScale}), 0);
-    EXPECT_FALSE(MapLayerGroup::IsAnyLayerVisible(group, 5.0, 5000.0));
-    EXPECT_TRUE(MapLayerGroup::IsAnyLayerVisible(group, 12.0, 5000.0));
-    EXPECT_TRUE(MapLayerGroup::IsAnyLayerVisible(group, 5.0, 800.0));
+    EXPECT_FALSE(MapLayerGroup::IsAnyLayerVisible(limited, 5.0, 5000.0));
+    EXPECT_TRUE(MapLayerGroup::IsAnyLayerVisible(limited, 12.0, 5000.0));
+    EXPECT_TRUE(MapLayerGroup::IsAnyLayerVisible(limited, 5.0, 800.0));
 }
 
 TEST(MapLayerGroup, MergeGroupsConcatenatesGroupAfterGroup) {
@@ -123,7 +113,7 @@ TEST(MapLayerGroup, MergeGroupsConcatenatesGroupAfterGroup) {
          GroupedLayer("a2", "A"), GroupedLayer("b2", "B")},
         kEnglish);
     const RefCntPtr<MapLayers> merged = MapLayerGroup::MergeGroups(groups);
-    EXPECT_EQ(JoinedNames(*merged), QStringLiteral("c1,b1,b2,a1,a2"));
+    EXPECT_EQ(JoinedNames(merged->GetLayers()), QStringLiteral("c1,b1,b2,a1,a2"));
 
     merged->GetLayers()[0].SetEnabled(true);
     EXPECT_FALSE(groups[0].GetLayers()->HasAnyEnabledLayers());

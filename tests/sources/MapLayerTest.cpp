@@ -22,7 +22,7 @@ LanguageCode Language(const char* code) {
 
 } // namespace
 
-TEST(MapLayer, AttributesAreSetOverwrittenAndCleared) {
+TEST(MapLayer, AttributesVisibilityAreaTypesRequestStringAndEnabledOfALayer) {
     MapLayer layer;
     EXPECT_FALSE(layer.IsValid());
     EXPECT_FALSE(layer.HasAttribute(MapLayer::attrName));
@@ -40,64 +40,7 @@ TEST(MapLayer, AttributesAreSetOverwrittenAndCleared) {
     layer.ClearAttributes();
     EXPECT_FALSE(layer.IsValid());
     EXPECT_TRUE(layer.GetAttribute(MapLayer::attrName).isEmpty());
-}
 
-TEST(MapLayer, LocalizedValuesFallBackFromIsoToShortCodeToPlainKey) {
-    const MapLayer layer = MakeLayer({{u"display-name-de-AT", "Strassen AT"},
-                                      {u"display-name-de", "Strassen"},
-                                      {u"display-name-fr-FR", ""},
-                                      {u"display-name", "Roads"},
-                                      {MapLayer::attrName, "roads"}});
-    EXPECT_EQ(layer.GetDisplayName(Language("de-AT")), QStringLiteral("Strassen AT"));
-    EXPECT_EQ(layer.GetDisplayName(Language("de-CH")), QStringLiteral("Strassen"));
-    EXPECT_EQ(layer.GetDisplayName(Language("de")), QStringLiteral("Strassen"));
-    EXPECT_EQ(layer.GetDisplayName(Language("fr-FR")), QStringLiteral("Roads"));
-    EXPECT_EQ(layer.GetLocalizedAttr(QStringLiteral("display-name"), Language("it-IT")),
-              QStringLiteral("Roads"));
-    EXPECT_TRUE(layer.GetLocalizedAttr(MapLayer::attrGroup, Language("de-AT")).isEmpty());
-
-    const MapLayer unnamed = MakeLayer({{MapLayer::attrName, "water"}});
-    EXPECT_EQ(unnamed.GetDisplayName(Language("de-DE")), QStringLiteral("water"));
-    EXPECT_EQ(unnamed.GetLongDisplayName(Language("de-DE")), QStringLiteral("water"));
-    EXPECT_EQ(layer.GetLongDisplayName(Language("de-CH")), QStringLiteral("Strassen"));
-}
-
-TEST(MapLayer, LongDisplayNameIsPrefixedWithTheYearOnlyWhenAsked) {
-    MapLayer layer = MakeLayer({{MapLayer::attrName, "pop"},
-                                {MapLayer::attrLongDisplayName, "Population"},
-                                {MapLayer::attrPrependDate, "true"},
-                                {MapLayer::attrYear, "2020"}});
-    const LanguageCode english = Language("en-US");
-    EXPECT_EQ(layer.GetLongDisplayName(english), QStringLiteral("2020 Population"));
-    EXPECT_EQ(layer.GetDisplayName(english), QStringLiteral("pop"));
-
-    layer.SetAttribute(MapLayer::attrPrependDate, QStringLiteral("TRUE"));
-    EXPECT_EQ(layer.GetLongDisplayName(english), QStringLiteral("Population"));
-
-    layer.SetAttribute(MapLayer::attrPrependDate, QStringLiteral("true"));
-    layer.SetAttribute(MapLayer::attrYear, QString());
-    EXPECT_EQ(layer.GetLongDisplayName(english), QStringLiteral("Population"));
-
-    layer.ClearAttribute(MapLayer::attrLongDisplayName);
-    layer.SetAttribute(MapLayer::attrYear, QStringLiteral("2019"));
-    EXPECT_EQ(layer.GetLongDisplayName(english), QStringLiteral("2019 pop"));
-}
-
-TEST(MapLayer, EnabledOnlyForExactTrue) {
-    MapLayer layer = MakeLayer({{MapLayer::attrName, "roads"}});
-    EXPECT_FALSE(layer.IsEnabled());
-    for (const char* notTrue : {"TRUE", " true", "1", "yes"}) {
-        layer.SetAttribute(MapLayer::attrEnabled, QString::fromUtf8(notTrue));
-        EXPECT_FALSE(layer.IsEnabled()) << notTrue;
-    }
-    layer.SetEnabled(true);
-    EXPECT_TRUE(layer.IsEnabled());
-    EXPECT_EQ(layer.GetAttribute(MapLayer::attrEnabled), QStringLiteral("true"));
-    layer.SetEnabled(false);
-    EXPECT_EQ(layer.GetAttribute(MapLayer::attrEnabled), QStringLiteral("false"));
-}
-
-TEST(MapLayer, VisibilityHonoursZoomAndScaleBounds) {
     EXPECT_TRUE(MapLayer().IsVisible(3.0, 1e6));
 
     const MapLayer zoomBounded =
@@ -121,24 +64,73 @@ TEST(MapLayer, VisibilityHonoursZoomAndScaleBounds) {
     const MapLayer unreadable =
         MakeLayer({{MapLayer::attrMinZoom, "low"}, {MapLayer::attrMaxScaleDenom, ""}});
     EXPECT_TRUE(unreadable.IsVisible(0.0, 1e9));
-}
 
-TEST(MapLayer, AreaTypesAreTrimmedAndRequestStringFallsBackToName) {
-    MapLayer layer = MakeLayer({{MapLayer::attrName, "boundaries"}});
-    EXPECT_TRUE(layer.GetValidAreaTypes().empty());
-    layer.SetAttribute(MapLayer::attrGeometries, QStringLiteral(" state ,county,  zip "));
+    MapLayer named = MakeLayer({{MapLayer::attrName, "boundaries"}});
+    EXPECT_TRUE(named.GetValidAreaTypes().empty());
+    named.SetAttribute(MapLayer::attrGeometries, QStringLiteral(" state ,county,  zip "));
     const std::vector<TString> expected = {QStringLiteral("state"), QStringLiteral("county"),
                                            QStringLiteral("zip")};
-    EXPECT_EQ(layer.GetValidAreaTypes(), expected);
+    EXPECT_EQ(named.GetValidAreaTypes(), expected);
 
-    EXPECT_EQ(layer.GetRequestString(), QStringLiteral("boundaries"));
-    layer.SetAttribute(MapLayer::attrRequestString, QString());
-    EXPECT_EQ(layer.GetRequestString(), QStringLiteral("boundaries"));
-    layer.SetAttribute(MapLayer::attrRequestString, QStringLiteral("admin:bounds"));
-    EXPECT_EQ(layer.GetRequestString(), QStringLiteral("admin:bounds"));
+    EXPECT_EQ(named.GetRequestString(), QStringLiteral("boundaries"));
+    named.SetAttribute(MapLayer::attrRequestString, QString());
+    EXPECT_EQ(named.GetRequestString(), QStringLiteral("boundaries"));
+    named.SetAttribute(MapLayer::attrRequestString, QStringLiteral("admin:bounds"));
+    EXPECT_EQ(named.GetRequestString(), QStringLiteral("admin:bounds"));
+
+    // Enabled only for the exact text "true".
+    EXPECT_FALSE(named.IsEnabled());
+    for (const char* notTrue : {"TRUE", " true", "1", "yes"}) {
+        named.SetAttribute(MapLayer::attrEnabled, QString::fromUtf8(notTrue));
+        EXPECT_FALSE(named.IsEnabled()) << notTrue;
+    }
+    named.SetEnabled(true);
+    EXPECT_TRUE(named.IsEnabled());
+    EXPECT_EQ(named.GetAttribute(MapLayer::attrEnabled), QStringLiteral("true"));
+    named.SetEnabled(false);
+    EXPECT_EQ(named.GetAttribute(MapLayer::attrEnabled), QStringLiteral("false"));
 }
 
-TEST(MapLayers, AsStringJoinsTheEnabledRequestStrings) {
+TEST(MapLayer, LocalizedValuesFallBackToPlainKeyAndTheLongNameTakesTheYearWhenAsked) {
+    const MapLayer layer = MakeLayer({{u"display-name-de-AT", "Strassen AT"},
+                                      {u"display-name-de", "Strassen"},
+                                      {u"display-name-fr-FR", ""},
+                                      {u"display-name", "Roads"},
+                                      {MapLayer::attrName, "roads"}});
+    EXPECT_EQ(layer.GetDisplayName(Language("de-AT")), QStringLiteral("Strassen AT"));
+    EXPECT_EQ(layer.GetDisplayName(Language("de-CH")), QStringLiteral("Strassen"));
+    EXPECT_EQ(layer.GetDisplayName(Language("de")), QStringLiteral("Strassen"));
+    EXPECT_EQ(layer.GetDisplayName(Language("fr-FR")), QStringLiteral("Roads"));
+    EXPECT_EQ(layer.GetLocalizedAttr(QStringLiteral("display-name"), Language("it-IT")),
+              QStringLiteral("Roads"));
+    EXPECT_TRUE(layer.GetLocalizedAttr(MapLayer::attrGroup, Language("de-AT")).isEmpty());
+
+    const MapLayer unnamed = MakeLayer({{MapLayer::attrName, "water"}});
+    EXPECT_EQ(unnamed.GetDisplayName(Language("de-DE")), QStringLiteral("water"));
+    EXPECT_EQ(unnamed.GetLongDisplayName(Language("de-DE")), QStringLiteral("water"));
+    EXPECT_EQ(layer.GetLongDisplayName(Language("de-CH")), QStringLiteral("Strassen"));
+
+    MapLayer population = MakeLayer({{MapLayer::attrName, "pop"},
+                                     {MapLayer::attrLongDisplayName, "Population"},
+                                     {MapLayer::attrPrependDate, "true"},
+                                     {MapLayer::attrYear, "2020"}});
+    const LanguageCode english = Language("en-US");
+    EXPECT_EQ(population.GetLongDisplayName(english), QStringLiteral("2020 Population"));
+    EXPECT_EQ(population.GetDisplayName(english), QStringLiteral("pop"));
+
+    population.SetAttribute(MapLayer::attrPrependDate, QStringLiteral("TRUE"));
+    EXPECT_EQ(population.GetLongDisplayName(english), QStringLiteral("Population"));
+
+    population.SetAttribute(MapLayer::attrPrependDate, QStringLiteral("true"));
+    population.SetAttribute(MapLayer::attrYear, QString());
+    EXPECT_EQ(population.GetLongDisplayName(english), QStringLiteral("Population"));
+
+    population.ClearAttribute(MapLayer::attrLongDisplayName);
+    population.SetAttribute(MapLayer::attrYear, QStringLiteral("2019"));
+    EXPECT_EQ(population.GetLongDisplayName(english), QStringLiteral("2019 pop"));
+}
+
+TEST(MapLayers, AsStringJoinsTheEnabledRequestStringsAndACloneIsIndependent) {
     auto layers = MakeRefCnt<MapLayers>(std::vector<MapLayer>{
         MakeLayer({{MapLayer::attrName, "a"}, {MapLayer::attrEnabled, "true"}}),
         MakeLayer({{MapLayer::attrName, "b"}, {MapLayer::attrEnabled, "false"}}),
@@ -153,9 +145,7 @@ TEST(MapLayers, AsStringJoinsTheEnabledRequestStrings) {
     layers->GetLayers()[2].SetEnabled(false);
     EXPECT_FALSE(layers->HasAnyEnabledLayers());
     EXPECT_TRUE(layers->AsString(QStringLiteral(",")).isEmpty());
-}
 
-TEST(MapLayers, CloneIsIndependentOfTheOriginal) {
     auto original = MakeRefCnt<MapLayers>(std::vector<MapLayer>{
         MakeLayer({{MapLayer::attrName, "a"}}), MakeLayer({{MapLayer::attrName, "b"}})});
     const RefCntPtr<MapLayers> clone = original->Clone();

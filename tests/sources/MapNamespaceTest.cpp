@@ -26,7 +26,7 @@ std::vector<TString> Names(const MapNamespace& mapNamespace) {
 
 } // namespace
 
-TEST(MapNamespace, NamesMatchInAnyCase) {
+TEST(MapNamespace, NamesMatchInAnyCaseAndACopySharesTheSourcesWhileACloneCopiesThem) {
     MapNamespace mapNamespace;
     const std::shared_ptr<MapSource> streets = Source("Streets");
     mapNamespace.AddMapSource(streets);
@@ -42,9 +42,37 @@ TEST(MapNamespace, NamesMatchInAnyCase) {
     EXPECT_TRUE(mapNamespace.HasMapSource(Q("ÖKOKARTE")));
     EXPECT_TRUE(mapNamespace.HasMapSource(Q("ökokarte")));
     EXPECT_EQ(Names(mapNamespace), (std::vector<TString>{Q("Streets"), Q("Ökokarte")}));
+
+    MapNamespace original;
+    original.AddMapSource(Source("Streets"));
+    original.AddMapSource(Source("Satellite"));
+    const std::shared_ptr<MapSource> originalStreets = original.GetMapSource(Q("Streets"));
+
+    const MapNamespace copy(original);
+    const std::unique_ptr<MapNamespace> clone = original.Clone();
+    ASSERT_TRUE(clone);
+    EXPECT_EQ(Names(*clone), Names(original));
+    EXPECT_EQ(copy.GetMapSource(Q("Streets")), originalStreets);
+
+    const std::shared_ptr<MapSource> cloned = clone->GetMapSource(Q("streets"));
+    ASSERT_TRUE(cloned);
+    EXPECT_NE(cloned, originalStreets);
+    EXPECT_EQ(cloned->GetId(), originalStreets->GetId());
+    EXPECT_EQ(cloned->GetMapProvider(), originalStreets->GetMapProvider());
+
+    cloned->SetUserAttribute(TStr(MapSource::attrUserWrap), Q("false"));
+    EXPECT_FALSE(originalStreets->HasUserAttribute(TStr(MapSource::attrUserWrap)));
+    copy.GetMapSource(Q("Streets"))->SetUserAttribute(TStr(MapSource::attrUserWrap), Q("true"));
+    EXPECT_EQ(originalStreets->GetUserAttribute(TStr(MapSource::attrUserWrap)), Q("true"));
+    EXPECT_EQ(cloned->GetUserAttribute(TStr(MapSource::attrUserWrap)), Q("false"));
+
+    // Changing the membership of one namespace leaves the others alone.
+    clone->RemoveMapSource(Q("Satellite"));
+    EXPECT_TRUE(original.HasMapSource(Q("Satellite")));
+    EXPECT_TRUE(copy.HasMapSource(Q("Satellite")));
 }
 
-TEST(MapNamespace, ADuplicateNameInAnyCaseIsALogicError) {
+TEST(MapNamespace, ADuplicateNameInAnyCaseIsALogicErrorAndRemovingFreesTheName) {
     MapNamespace mapNamespace;
     const std::shared_ptr<MapSource> streets = Source("Streets");
     mapNamespace.AddMapSource(streets);
@@ -57,26 +85,7 @@ TEST(MapNamespace, ADuplicateNameInAnyCaseIsALogicError) {
     EXPECT_EQ(mapNamespace.GetMapSources().size(), 1u);
     EXPECT_EQ(mapNamespace.GetMapSource(Q("STREETS")), streets);
     EXPECT_EQ(Names(mapNamespace), std::vector<TString>{Q("Streets")});
-}
 
-TEST(MapNamespace, SourcesAreListedInCaseFoldedOrder) {
-    MapNamespace mapNamespace;
-    for (const char* name : {"gamma", "Beta", "alpha", "Delta"}) {
-        mapNamespace.AddMapSource(Source(name));
-    }
-    EXPECT_EQ(Names(mapNamespace),
-              (std::vector<TString>{Q("alpha"), Q("Beta"), Q("Delta"), Q("gamma")}));
-    const MapNamespace::CaseInsensitiveMatch before;
-    EXPECT_TRUE(before(Q("alpha"), Q("Beta")));
-    EXPECT_FALSE(before(Q("Beta"), Q("alpha")));
-    EXPECT_FALSE(before(Q("BETA"), Q("beta")));
-    EXPECT_FALSE(before(Q("beta"), Q("BETA")));
-}
-
-TEST(MapNamespace, Removing) {
-    MapNamespace mapNamespace;
-    const std::shared_ptr<MapSource> streets = Source("Streets");
-    mapNamespace.AddMapSource(streets);
     mapNamespace.AddMapSource(Source("Satellite"));
 
     EXPECT_EQ(mapNamespace.RemoveMapSource(Q("Terrain")), nullptr);
@@ -94,37 +103,19 @@ TEST(MapNamespace, Removing) {
     EXPECT_FALSE(mapNamespace.HasMapSource(Q("Satellite")));
 }
 
-TEST(MapNamespace, ACopySharesTheSourcesAndACloneCopiesThem) {
-    MapNamespace original;
-    original.AddMapSource(Source("Streets"));
-    original.AddMapSource(Source("Satellite"));
-    const std::shared_ptr<MapSource> streets = original.GetMapSource(Q("Streets"));
+TEST(MapNamespace, SourcesAreListedInCaseFoldedOrderAndAssignmentReplacesThem) {
+    MapNamespace mapNamespace;
+    for (const char* name : {"gamma", "Beta", "alpha", "Delta"}) {
+        mapNamespace.AddMapSource(Source(name));
+    }
+    EXPECT_EQ(Names(mapNamespace),
+              (std::vector<TString>{Q("alpha"), Q("Beta"), Q("Delta"), Q("gamma")}));
+    const MapNamespace::CaseInsensitiveMatch before;
+    EXPECT_TRUE(before(Q("alpha"), Q("Beta")));
+    EXPECT_FALSE(before(Q("Beta"), Q("alpha")));
+    EXPECT_FALSE(before(Q("BETA"), Q("beta")));
+    EXPECT_FALSE(before(Q("beta"), Q("BETA")));
 
-    const MapNamespace copy(original);
-    const std::unique_ptr<MapNamespace> clone = original.Clone();
-    ASSERT_TRUE(clone);
-    EXPECT_EQ(Names(*clone), Names(original));
-    EXPECT_EQ(copy.GetMapSource(Q("Streets")), streets);
-
-    const std::shared_ptr<MapSource> cloned = clone->GetMapSource(Q("streets"));
-    ASSERT_TRUE(cloned);
-    EXPECT_NE(cloned, streets);
-    EXPECT_EQ(cloned->GetId(), streets->GetId());
-    EXPECT_EQ(cloned->GetMapProvider(), streets->GetMapProvider());
-
-    cloned->SetUserAttribute(TStr(MapSource::attrUserWrap), Q("false"));
-    EXPECT_FALSE(streets->HasUserAttribute(TStr(MapSource::attrUserWrap)));
-    copy.GetMapSource(Q("Streets"))->SetUserAttribute(TStr(MapSource::attrUserWrap), Q("true"));
-    EXPECT_EQ(streets->GetUserAttribute(TStr(MapSource::attrUserWrap)), Q("true"));
-    EXPECT_EQ(cloned->GetUserAttribute(TStr(MapSource::attrUserWrap)), Q("false"));
-
-    // Changing the membership of one namespace leaves the others alone.
-    clone->RemoveMapSource(Q("Satellite"));
-    EXPECT_TRUE(original.HasMapSource(Q("Satellite")));
-    EXPECT_TRUE(copy.HasMapSource(Q("Satellite")));
-}
-
-TEST(MapNamespace, AssignmentReplacesTheContents) {
     MapNamespace source;
     source.AddMapSource(Source("Streets"));
     MapNamespace target;

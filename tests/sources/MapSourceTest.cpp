@@ -39,7 +39,7 @@ protected:
 
 } // namespace
 
-TEST_F(MapSourceTest, FactoryRequiresANameWhateverElseIsGiven) {
+TEST_F(MapSourceTest, FactoryNeedsANameAndAKnownClassAndHandsTheProviderTheRest) {
     AttributeMap everything = TestAttributes(nullptr);
     for (const char* key : {"username", "password", "inline", "offline", "description", "tileset",
                             "url-format", "max-scale-level", "copyright-string", "api-key"}) {
@@ -54,9 +54,7 @@ TEST_F(MapSourceTest, FactoryRequiresANameWhateverElseIsGiven) {
         EXPECT_EQ(e.GetErrorInfo().logSite, Q("MapProviderException_AutoGen_0xD323EEA7"));
         EXPECT_EQ(e.GetErrorInfo().id, 0xD323EEA7u);
     }
-}
 
-TEST_F(MapSourceTest, FactoryHandsTheProviderEverythingButTheName) {
     const AttributeMap attributes = TestAttributes("Streets");
     const std::shared_ptr<MapSource> source = MapSourceFactory(attributes);
     ASSERT_TRUE(source);
@@ -76,9 +74,8 @@ TEST_F(MapSourceTest, FactoryHandsTheProviderEverythingButTheName) {
     } catch (const MapProviderException& e) {
         EXPECT_EQ(e.GetType(), MapProviderException::eUnknownClass);
     }
-}
 
-TEST_F(MapSourceTest, OnlyTheExactTextTrueMakesASourceInline) {
+    // Only the exact text "true" makes a source inline.
     const std::pair<const char*, bool> cases[] = {{"true", true},  {"True", false},
                                                   {"TRUE", false}, {"1", false},
                                                   {"", false},     {" true", false}};
@@ -91,7 +88,7 @@ TEST_F(MapSourceTest, OnlyTheExactTextTrueMakesASourceInline) {
     EXPECT_FALSE(MapSource(Q("No provider"), nullptr).GetInline());
 }
 
-TEST_F(MapSourceTest, ANewSourceHasItsOwnIdAndAStyleSet) {
+TEST_F(MapSourceTest, ANewSourceHasItsOwnIdAndStylesAndEqualsBySameNameAndProvider) {
     const MapSource first(Q("A"), nullptr);
     const MapSource second(Q("A"), nullptr);
     EXPECT_FALSE(first.GetId().IsNull());
@@ -101,9 +98,23 @@ TEST_F(MapSourceTest, ANewSourceHasItsOwnIdAndAStyleSet) {
     EXPECT_FALSE(first.IsModified());
     EXPECT_TRUE(dynamic_cast<StyleSet*>(&first.GetDefaults()));
     EXPECT_NE(&first.GetDefaults(), &second.GetDefaults());
+
+    const MapSource withProvider(Q("A"), Provider(TestAttributes(nullptr)));
+    EXPECT_TRUE(first == second);
+    EXPECT_TRUE(first != MapSource(Q("B"), nullptr));
+    EXPECT_TRUE(first != withProvider);
+    EXPECT_TRUE(withProvider != first);
+    EXPECT_FALSE(MapSource(Q("a"), nullptr) == first);
+
+    // Distinct provider objects compare by their own equality.
+    const MapSource sameService(Q("A"), Provider(TestAttributes(nullptr)));
+    EXPECT_TRUE(withProvider == sameService);
+    AttributeMap otherServer = TestAttributes(nullptr);
+    otherServer[Q("server")] = Q("elsewhere.example");
+    EXPECT_TRUE(withProvider != MapSource(Q("A"), Provider(otherServer)));
 }
 
-TEST_F(MapSourceTest, ACopySharesIdAndProviderButNotStylesOrUserAttributes) {
+TEST_F(MapSourceTest, ACopySharesIdAndProviderButNotStylesOrUserAttributesOrMissingDefaults) {
     MapSource original(Q("Streets"), Provider(TestAttributes(nullptr)));
     original.SetFilename(Q("streets.lmxms"));
     original.SetModified(true);
@@ -130,42 +141,22 @@ TEST_F(MapSourceTest, ACopySharesIdAndProviderButNotStylesOrUserAttributes) {
     copy.SetUserAttribute(TStr(MapSource::attrUserWrap), Q("true"));
     EXPECT_EQ(original.GetUserAttribute(TStr(MapSource::attrUserWashout)), Q("0.3"));
     EXPECT_FALSE(original.HasUserAttribute(TStr(MapSource::attrUserWrap)));
-}
 
-TEST_F(MapSourceTest, EqualityWantsEqualNamesAndEqualOrMissingProviders) {
-    const MapSource bareA(Q("A"), nullptr);
-    const MapSource bareA2(Q("A"), nullptr);
-    const MapSource bareB(Q("B"), nullptr);
-    const MapSource withProvider(Q("A"), Provider(TestAttributes(nullptr)));
-    EXPECT_TRUE(bareA == bareA2);
-    EXPECT_TRUE(bareA != bareB);
-    EXPECT_TRUE(bareA != withProvider);
-    EXPECT_TRUE(withProvider != bareA);
-    EXPECT_FALSE(MapSource(Q("a"), nullptr) == bareA);
-
-    // Distinct provider objects compare by their own equality.
-    const MapSource sameService(Q("A"), Provider(TestAttributes(nullptr)));
-    EXPECT_TRUE(withProvider == sameService);
-    AttributeMap otherServer = TestAttributes(nullptr);
-    otherServer[Q("server")] = Q("elsewhere.example");
-    EXPECT_TRUE(withProvider != MapSource(Q("A"), Provider(otherServer)));
-}
-
-TEST_F(MapSourceTest, MissingDefaultsAreALogicError) {
-    MapSource source(Q("A"), nullptr);
-    source.SetDefaults(nullptr);
+    // Missing defaults are a logic error.
+    MapSource bare(Q("A"), nullptr);
+    bare.SetDefaults(nullptr);
     try {
-        source.GetDefaults();
+        bare.GetDefaults();
         FAIL() << "null defaults were dereferenced";
     } catch (const LogicException& e) {
         EXPECT_EQ(e.GetErrorInfo().logSite, Q("LogicException_LogicAssert_0x00BF554A"));
         EXPECT_EQ(e.GetCondition(), "Null pointer dereferenced");
     }
     // A copy of a source without defaults has none either, rather than failing.
-    EXPECT_THROW(MapSource(source).GetDefaults(), LogicException);
+    EXPECT_THROW(MapSource(bare).GetDefaults(), LogicException);
 }
 
-TEST_F(MapSourceTest, ConnectLogsTheAttributesButNeverThePassword) {
+TEST_F(MapSourceTest, ConnectLogsTheAttributesButNeverThePasswordAndFailuresNameTheSource) {
     AttributeMap attributes = TestAttributes("Secured");
     attributes[Q("username")] = Q("mapper");
     attributes[Q("password")] = Q("s3cret-pw");
@@ -203,25 +194,23 @@ TEST_F(MapSourceTest, ConnectLogsTheAttributesButNeverThePassword) {
     source->Disconnect();
     EXPECT_FALSE(source->IsConnected());
     EXPECT_FALSE(source->CanReplaceWithSecureConnection());
-}
 
-TEST_F(MapSourceTest, ConnectFailuresNameTheSource) {
-    AttributeMap attributes = TestAttributes("Unreachable");
-    attributes[Q("class")] = TStr(TestMapProvider::valueFailingClassAttr);
-    const std::shared_ptr<MapSource> source = MapSourceFactory(attributes);
+    AttributeMap unreachable = TestAttributes("Unreachable");
+    unreachable[Q("class")] = TStr(TestMapProvider::valueFailingClassAttr);
+    const std::shared_ptr<MapSource> unreachableSource = MapSourceFactory(unreachable);
     for (const auto& attempt : {&MapSource::Connect, &MapSource::ResetConnection}) {
         try {
-            ((*source).*attempt)();
+            ((*unreachableSource).*attempt)();
             ADD_FAILURE() << "the connect succeeded";
         } catch (const MapProviderException& e) {
             EXPECT_EQ(e.GetType(), MapProviderException::eServiceUnavailable);
             EXPECT_EQ(e.GetMapSourceName(), Q("Unreachable"));
         }
     }
-    EXPECT_FALSE(source->IsConnected());
+    EXPECT_FALSE(unreachableSource->IsConnected());
 
-    attributes[Q("class")] = TStr(TestMapProvider::valueBrokenClassAttr);
-    EXPECT_THROW(MapSourceFactory(attributes)->Connect(), std::runtime_error);
+    unreachable[Q("class")] = TStr(TestMapProvider::valueBrokenClassAttr);
+    EXPECT_THROW(MapSourceFactory(unreachable)->Connect(), std::runtime_error);
 
     // Without a provider there is nothing to connect: a programming error.
     EXPECT_THROW(MapSource(Q("Bare"), nullptr).Connect(), LogicException);
@@ -244,7 +233,7 @@ class Authenticator : public IAuthenticator {};
 
 } // namespace
 
-TEST_F(MapSourceValidationTest, TheClassValidatorGetsTheSourceWithItsName) {
+TEST_F(MapSourceValidationTest, TheClassValidatorGetsTheNamedSourceAndWithoutOneItIsCancelled) {
     const MapNamespace mapNamespace;
     Authenticator authenticator;
     const std::shared_ptr<MapSource> stored = MapSourceFactory(TestAttributes("Stored"));
@@ -270,13 +259,12 @@ TEST_F(MapSourceValidationTest, TheClassValidatorGetsTheSourceWithItsName) {
         replacement);
     EXPECT_EQ(calls, 1);
     EXPECT_EQ(attributes.at(Q("name")), Q("Stored"));
-}
 
-TEST_F(MapSourceValidationTest, AClassWithoutValidatorIsCancelled) {
-    const MapNamespace mapNamespace;
-    const std::shared_ptr<MapSource> stored = MapSourceFactory(TestAttributes("Stored"));
+    // Without a validator the source is cancelled.
+    ValidatingConnector::sMapSourceValidators.Register(TStr(TestMapProvider::valueClassAttr),
+                                                       nullptr);
     const auto cancelMessage = [&] {
-        AttributeMap attributes;
+        attributes.clear();
         try {
             ValidatingConnector::ValidateMapSource(mapNamespace, attributes, stored, nullptr);
         } catch (const UserCancelException& e) {
@@ -304,7 +292,6 @@ TEST_F(MapSourceValidationTest, AClassWithoutValidatorIsCancelled) {
                                                        [](const MapNamespace&, AttributeMap&,
                                                           std::shared_ptr<MapSource> source,
                                                           IAuthenticator*) { return source; });
-    AttributeMap attributes;
     EXPECT_EQ(ValidatingConnector::ValidateMapSource(mapNamespace, attributes, stored, nullptr),
               stored);
     ValidatingConnector::sMapSourceValidators.Register(TStr(TestMapProvider::valueClassAttr),

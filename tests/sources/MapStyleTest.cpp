@@ -2,7 +2,7 @@
 
 #include <lmxmaps/MapStyle.h>
 
-TEST(MapStyle, BackgroundColourOnlyWhenGiven) {
+TEST(MapStyle, BackgroundColourOnlyWhenGivenAndTheSixBuiltInStyles) {
     const ColorObject grey = ColorObject::FromQColor(Qt::gray);
     const MapStyle plain(QStringLiteral("light"), QStringLiteral("Light"), grey, {});
     EXPECT_FALSE(plain.HasBackgroundColor());
@@ -14,9 +14,7 @@ TEST(MapStyle, BackgroundColourOnlyWhenGiven) {
     EXPECT_TRUE(dark.HasBackgroundColor());
     EXPECT_EQ(dark.GetBackgroundColor(), ColorObject::FromQColor(Qt::black));
     EXPECT_FALSE(MapStyle().HasBackgroundColor());
-}
 
-TEST(MapStyle, TheSixBuiltInStyles) {
     const auto styles = MapStyle::GetLumivexEnterpriseMapStyleProperties();
     ASSERT_EQ(styles.size(), 6u);
     for (const char* key : {"light", "normal", "dark", "streets", "outdoors", "satellite"}) {

@@ -67,7 +67,7 @@ std::string GetMapAt(const std::string& address) {
 
 } // namespace
 
-TEST(WmsCapabilities, VersionsOneZeroToOneOneOne) {
+TEST(WmsCapabilities, VersionsOneZeroToOneOneOneTheOneZeroFormsAndExceptionReports) {
     EXPECT_EQ(ErrorType(Document("1.3.0", kGetMap, kOneLayer)),
               MapProviderException::eNoUsableService);
     EXPECT_EQ(ErrorType(Document("", kGetMap, kOneLayer)), MapProviderException::eNoUsableService);
@@ -76,9 +76,43 @@ TEST(WmsCapabilities, VersionsOneZeroToOneOneOne) {
     EXPECT_EQ(v110.version, VersionNumber(1, 1, 0));
     // Some servers write the version with dashes.
     EXPECT_EQ(Read(Document("1-1-1", kGetMap, kOneLayer)).version, VersionNumber(1, 1, 1));
-}
 
-TEST(WmsCapabilities, ExceptionReportInsteadOfCapabilities) {
+    // 1.0 documents name formats and the address their own way and list codes in one element.
+    const std::string getMap = R"(<Format><PNG/><JPEG/></Format>
+        <DCPType><HTTP><Get onlineResource="http://h:8080/wms?"/></HTTP></DCPType>)";
+    const std::string layers =
+        "<Layer><SRS>EPSG:4326 EPSG:3857</SRS><Layer><Name>a</Name></Layer></Layer>";
+    const WmsCapabilities capabilities = Read(Document("1.0.0", getMap, layers, "", "Map"));
+    EXPECT_EQ(capabilities.imageFormat, QStringLiteral("image/png"));
+    EXPECT_EQ(capabilities.getMapHost, QStringLiteral("h"));
+    EXPECT_EQ(capabilities.getMapPort, 8080);
+    EXPECT_EQ(capabilities.getMapPath, QStringLiteral("/wms"));
+    ASSERT_EQ(Layers(capabilities).size(), 1u);
+    EXPECT_EQ(Layers(capabilities)[0].GetAttribute(MapLayer::attrCRS), QStringLiteral("EPSG:3857"));
+    EXPECT_EQ(
+        Read(Document("1.0.0", "<Format><GIF/><JPEG/></Format>", layers, "", "Map")).imageFormat,
+        QStringLiteral("image/jpeg"));
+
+    // 1.1 documents give one code per element.
+    const std::optional<MapProviderException> listed =
+        ReadError(Document("1.1.1", kGetMap, layers));
+    ASSERT_TRUE(listed);
+    EXPECT_EQ(listed->GetType(), MapProviderException::eNoUsableService);
+    EXPECT_EQ(listed->GetMessage(), LookupTStr(WmsConnection::kNoProjectedLayersText));
+
+    // Long SRS lists are wrapped over several lines in real documents.
+    const auto crs = [](const std::string& list) {
+        const WmsCapabilities wrapped =
+            Read(Document("1.0.0", "<Format><PNG/></Format>",
+                          "<Layer><Name>a</Name><SRS>" + list + "</SRS></Layer>", "", "Map"));
+        return Layers(wrapped).front().GetAttribute(MapLayer::attrCRS);
+    };
+    EXPECT_EQ(crs("EPSG:3857\n        EPSG:4326"), QStringLiteral("EPSG:3857"));
+    TString tabbed;
+    EXPECT_NO_THROW(tabbed = crs("EPSG:27700\tEPSG:4326"));
+    EXPECT_EQ(tabbed, QStringLiteral("EPSG:4326"));
+
+    // An exception report, or no XML at all, comes instead of capabilities.
     const std::optional<MapProviderException> report = ReadError(R"(<ServiceExceptionReport>
         <ServiceException code="InvalidFormat">Unknown map file</ServiceException>
         <ServiceException>Try again later</ServiceException></ServiceExceptionReport>)");
@@ -93,7 +127,7 @@ TEST(WmsCapabilities, ExceptionReportInsteadOfCapabilities) {
     EXPECT_EQ(html->GetMessage(), LookupTStr(WmsConnection::kCapabilitiesFailedText));
 }
 
-TEST(WmsCapabilities, TitleIsTheFirstTitleOfTheDocument) {
+TEST(WmsCapabilities, TitleFormatAndGetMapAddressOfTheDocument) {
     const std::string titled =
         "<Layer><Name>a</Name><Title>Roads</Title><SRS>EPSG:4326</SRS></Layer>";
     EXPECT_EQ(Read(Document("1.1.1", kGetMap, titled)).title, QStringLiteral("Base maps"));
@@ -103,9 +137,7 @@ TEST(WmsCapabilities, TitleIsTheFirstTitleOfTheDocument) {
               QStringLiteral("WMS Server"));
     EXPECT_EQ(Read(Document("1.1.1", kGetMap, titled, "<Service><Title> </Title></Service>")).title,
               QStringLiteral("WMS Server"));
-}
 
-TEST(WmsCapabilities, ImageFormatPrefersPngThenJpegThenGif) {
     const auto format = [](const std::string& formats) {
         return Read(Document("1.1.1", formats, kOneLayer)).imageFormat;
     };
@@ -117,9 +149,7 @@ TEST(WmsCapabilities, ImageFormatPrefersPngThenJpegThenGif) {
     EXPECT_EQ(format(""), QStringLiteral("image/png"));
     EXPECT_EQ(ErrorType(Document("1.1.1", "<Format>image/tiff</Format>", kOneLayer)),
               MapProviderException::eNoUsableService);
-}
 
-TEST(WmsCapabilities, GetMapAddress) {
     const WmsCapabilities plain = Read(Document(
         "1.1.1", GetMapAt("http://maps.example:8080/cgi-bin/mapserv?map=world.map&"), kOneLayer));
     EXPECT_EQ(plain.getMapScheme, QStringLiteral("http"));
@@ -145,7 +175,7 @@ TEST(WmsCapabilities, GetMapAddress) {
               QStringLiteral("second.example"));
 }
 
-TEST(WmsCapabilities, BestProjectionOfTheLayer) {
+TEST(WmsCapabilities, BestProjectionOfTheLayerElseNoUsableLayer) {
     EXPECT_EQ(ChosenCRS({"EPSG:4326", "EPSG:3857", "EPSG:102100"}), QStringLiteral("EPSG:3857"));
     EXPECT_EQ(ChosenCRS({"EPSG:4326", "EPSG:102100"}), QStringLiteral("EPSG:102100"));
     EXPECT_EQ(ChosenCRS({"EPSG:4269", "EPSG:4326", "EPSG:27700"}), QStringLiteral("EPSG:4326"));
@@ -160,9 +190,7 @@ TEST(WmsCapabilities, BestProjectionOfTheLayer) {
     for (const MapLayer& layer : Layers(inherited)) {
         EXPECT_EQ(layer.GetAttribute(MapLayer::attrCRS), QStringLiteral("EPSG:3857"));
     }
-}
 
-TEST(WmsCapabilities, NoUsableLayer) {
     const std::optional<MapProviderException> unprojected = ReadError(
         Document("1.1.1", kGetMap, "<Layer><Name>os</Name><SRS>EPSG:27700</SRS></Layer>"));
     const std::optional<MapProviderException> unnamed = ReadError(
@@ -211,42 +239,4 @@ TEST(WmsCapabilities, LayerListing) {
     EXPECT_FALSE(b.HasAttribute(MapLayer::attrMinScaleDenom));
     EXPECT_EQ(Layers(capabilities)[5].GetAttribute(MapLayer::attrDisplayName),
               QStringLiteral("First"));
-}
-
-TEST(WmsCapabilities, Version100Documents) {
-    const std::string getMap = R"(<Format><PNG/><JPEG/></Format>
-        <DCPType><HTTP><Get onlineResource="http://h:8080/wms?"/></HTTP></DCPType>)";
-    const std::string layers =
-        "<Layer><SRS>EPSG:4326 EPSG:3857</SRS><Layer><Name>a</Name></Layer></Layer>";
-    const WmsCapabilities capabilities = Read(Document("1.0.0", getMap, layers, "", "Map"));
-    EXPECT_EQ(capabilities.imageFormat, QStringLiteral("image/png"));
-    EXPECT_EQ(capabilities.getMapHost, QStringLiteral("h"));
-    EXPECT_EQ(capabilities.getMapPort, 8080);
-    EXPECT_EQ(capabilities.getMapPath, QStringLiteral("/wms"));
-    ASSERT_EQ(Layers(capabilities).size(), 1u);
-    EXPECT_EQ(Layers(capabilities)[0].GetAttribute(MapLayer::attrCRS), QStringLiteral("EPSG:3857"));
-    EXPECT_EQ(
-        Read(Document("1.0.0", "<Format><GIF/><JPEG/></Format>", layers, "", "Map")).imageFormat,
-        QStringLiteral("image/jpeg"));
-
-    // 1.1 documents give one code per element.
-    const std::optional<MapProviderException> listed =
-        ReadError(Document("1.1.1", kGetMap, layers));
-    ASSERT_TRUE(listed);
-    EXPECT_EQ(listed->GetType(), MapProviderException::eNoUsableService);
-    EXPECT_EQ(listed->GetMessage(), LookupTStr(WmsConnection::kNoProjectedLayersText));
-}
-
-// Long SRS lists are wrapped over several lines in real documents.
-TEST(WmsCapabilities, Version100SrsListsSplitAtAnyWhitespace) {
-    const auto crs = [](const std::string& list) {
-        const WmsCapabilities capabilities =
-            Read(Document("1.0.0", "<Format><PNG/></Format>",
-                          "<Layer><Name>a</Name><SRS>" + list + "</SRS></Layer>", "", "Map"));
-        return Layers(capabilities).front().GetAttribute(MapLayer::attrCRS);
-    };
-    EXPECT_EQ(crs("EPSG:3857\n        EPSG:4326"), QStringLiteral("EPSG:3857"));
-    TString tabbed;
-    EXPECT_NO_THROW(tabbed = crs("EPSG:27700\tEPSG:4326"));
-    EXPECT_EQ(tabbed, QStringLiteral("EPSG:4326"));
 }

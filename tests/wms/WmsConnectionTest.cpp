@@ -17,7 +17,7 @@ int Order(const char* current, const char* candidate) {
 
 } // namespace
 
-TEST(WmsConnection, OrderProjections) {
+TEST(WmsConnection, SupportedCRSsAndTheirOrder) {
     EXPECT_EQ(Order("EPSG:4326", "EPSG:4326"), 0);
     EXPECT_EQ(Order("", "EPSG:27700"), -1);
     EXPECT_EQ(Order("EPSG:4326", "EPSG:27700"), -1);
@@ -37,9 +37,7 @@ TEST(WmsConnection, OrderProjections) {
     // IsSupportedCRS takes "epsg:3857" as supported, so it must rank as Web Mercator too.
     EXPECT_EQ(Order("EPSG:4326", "epsg:3857"), 1);
     EXPECT_EQ(Order("epsg:3857", "EPSG:4326"), -1);
-}
 
-TEST(WmsConnection, SupportedCRSs) {
     const std::vector<TString>& codes = WmsConnection::SupportedCRSs();
     ASSERT_EQ(codes.size(), 64u);
     EXPECT_EQ(codes[0], QStringLiteral("EPSG:3857"));
@@ -55,7 +53,7 @@ TEST(WmsConnection, SupportedCRSs) {
     EXPECT_FALSE(WmsConnection::IsSupportedCRS(QString()));
 }
 
-TEST(WmsConnection, FilterRequiredAttributesKeepsTheServiceAddress) {
+TEST(WmsConnection, FilterRequiredAttributesDeniesLinkLocalHostsAndCutsLongExceptionTexts) {
     AttributeMap attributes;
     for (const char* key : {"class", "service", "server", "port", "url", "name", "username",
                             "password", "full-url", "description", "use-tiled-maps"}) {
@@ -68,9 +66,7 @@ TEST(WmsConnection, FilterRequiredAttributesKeepsTheServiceAddress) {
                                    {QStringLiteral("port"), QStringLiteral("v-port")},
                                    {QStringLiteral("url"), QStringLiteral("v-url")}};
     EXPECT_EQ(attributes, expected);
-}
 
-TEST(WmsConnection, IsAllowedIpAddressDeniesLinkLocal) {
     for (const char* host : {"169.254.169.254", "https://169.254.169.254", "http://169.254.1.1",
                              "fe80::1", "[fe80::1]", "https://[fe80::1]"}) {
         EXPECT_FALSE(WmsConnection::IsAllowedIpAddress(QString::fromLatin1(host))) << host;
@@ -78,9 +74,7 @@ TEST(WmsConnection, IsAllowedIpAddressDeniesLinkLocal) {
     for (const char* host : {"127.0.0.1", "https://127.0.0.1", "localhost", "::1"}) {
         EXPECT_TRUE(WmsConnection::IsAllowedIpAddress(QString::fromLatin1(host))) << host;
     }
-}
 
-TEST(WmsConnection, ParseWMSExceptionsCutsLongTexts) {
     const std::string longText(3000, 'x');
     const DOMDocument document = DOMParser::Parse(QByteArray::fromStdString(
         "<ServiceExceptionReport version=\"1.1.1\"><ServiceException>" + longText +

@@ -44,7 +44,7 @@ MapQueryPtr View(const Box& box, unsigned int width, unsigned int height) {
 
 } // namespace
 
-TEST(WmsProvider, DisplayUrl) {
+TEST(WmsProvider, DisplayUrlAndTheViewInOnePieceOrCutAlongTheWorldGrid) {
     EXPECT_EQ(
         DisplayUrl(
             {{"full-url", "https://given.example/x"}, {"server", "maps.example"}, {"url", "/wms"}}),
@@ -67,9 +67,7 @@ TEST(WmsProvider, DisplayUrl) {
     EXPECT_EQ(described.GetDisplayDescription(), QStringLiteral("Base maps"));
     WmsProvider plain(Attributes({{"server", "maps.example"}, {"url", "/wms"}}));
     EXPECT_EQ(plain.GetDisplayDescription(), QStringLiteral("http://maps.example/wms"));
-}
 
-TEST(WmsProvider, UntiledMapsAskForTheViewInOnePiece) {
     TilingWmsProvider provider(
         Attributes({{"server", "maps.example"}, {"use-tiled-maps", "false"}}));
     const MapQueryPtr view = View({-60, 20, -10, 10}, 640, 80);
@@ -79,17 +77,15 @@ TEST(WmsProvider, UntiledMapsAskForTheViewInOnePiece) {
     EXPECT_EQ(tiles[0], view);
     EXPECT_EQ(whole, view);
     EXPECT_FALSE(view->GetRequestMargin());
-}
 
-// Offline and without a connection class the provider falls back to Plate Carree (world x
-// from -180, y from -90) without asking any server.
-TEST(WmsProvider, TiledMapsCutTheViewAlongTheWorldGrid) {
-    TilingWmsProvider provider(
+    // Offline and without a connection class the provider falls back to Plate Carree (world x from
+    // -180, y from -90) without asking any server.
+    TilingWmsProvider tiled(
         Attributes({{"server", "maps.example"}, {"offline", "1"}, {"use-tiled-maps", "true"}}));
-    std::vector<MapQueryPtr> tiles;
+    tiles.clear();
     // 8 pixels per degree: 64-degree tiles.
-    const MapQueryPtr whole = provider.ComputeTiles(MapScaleLevel{2.0, 512, 8.0},
-                                                    View({-60, 20, -10, 10}, 640, 160), tiles);
+    const MapQueryPtr grid =
+        tiled.ComputeTiles(MapScaleLevel{2.0, 512, 8.0}, View({-60, 20, -10, 10}, 640, 160), tiles);
     ASSERT_EQ(tiles.size(), 3u);
     const Box expected[] = {{-116, -52, -26, 38}, {-52, 12, -26, 38}, {12, 76, -26, 38}};
     for (std::size_t i = 0; i < tiles.size(); ++i) {
@@ -98,7 +94,7 @@ TEST(WmsProvider, TiledMapsCutTheViewAlongTheWorldGrid) {
         EXPECT_EQ(tiles[i]->GetHeight(), 512u);
         EXPECT_TRUE(tiles[i]->GetRequestMargin());
     }
-    EXPECT_EQ(BoxOf(*whole), (Box{-116, 76, -26, 38}));
-    EXPECT_EQ(whole->GetWidth(), 1536u);
-    EXPECT_EQ(whole->GetHeight(), 512u);
+    EXPECT_EQ(BoxOf(*grid), (Box{-116, 76, -26, 38}));
+    EXPECT_EQ(grid->GetWidth(), 1536u);
+    EXPECT_EQ(grid->GetHeight(), 512u);
 }

@@ -48,7 +48,7 @@ RefCntPtr<WmsRequestor> Requestor(MapQueryPtr query, SpatialProjectorPtr project
 
 } // namespace
 
-TEST(WmsRequestor, MarginsGrowTheBoxOnlyInsideTheWorld) {
+TEST(WmsRequestor, MarginsGrowTheBoxOnlyInsideTheWorldAndTheUrlKeepsTheGetMapQuery) {
     // A 45-degree tile over 512 pixels: 100 pixels are 45 * 100 / 512 degrees.
     const double g = 45.0 * 100 / 512;
     struct Case {
@@ -93,9 +93,26 @@ TEST(WmsRequestor, MarginsGrowTheBoxOnlyInsideTheWorld) {
         EXPECT_EQ(box.cropY, c.sent.cropY);
         EXPECT_EQ(box.hasMargin, c.sent.hasMargin);
     }
+
+    const WmsCapabilities capabilities = WmsCapabilities::Read(DOMParser::Parse(R"(
+        <WMT_MS_Capabilities version="1.1.1" xmlns:xlink="http://www.w3.org/1999/xlink">
+        <Capability><Request><GetMap><Format>image/jpeg</Format><DCPType><HTTP><Get>
+        <OnlineResource xlink:href="https://maps.example/cgi-bin/mapserv?map=w.map&amp;"/>
+        </Get></HTTP></DCPType></GetMap></Request>
+        <Layer><Name>a</Name><SRS>EPSG:4326</SRS></Layer></Capability></WMT_MS_Capabilities>)"));
+    auto layers = MakeRefCnt<MapLayers>();
+    layers->GetLayers() = {Layer("a", true, "EPSG:4326")};
+    const auto requestor = MakeRefCnt<WmsRequestor>(
+        capabilities.version, capabilities.getMapHost,
+        static_cast<unsigned int>(capabilities.getMapPort), capabilities.getMapPath,
+        capabilities.imageFormat, PlateCarree(), Query(0, 45, 0, 45, false, 256, 256, layers));
+    EXPECT_EQ(requestor->GetResultUrl(),
+              QStringLiteral("https://maps.example/cgi-bin/mapserv?map=w.map&bbox=0.0000%2C0.0000"
+                             "%2C45.0000%2C45.0000&format=image%2Fjpeg&height=256&layers=a"
+                             "&request=GetMap&srs=EPSG%3A4326&styles=&version=1.1.1&width=256"));
 }
 
-TEST(WmsRequestor, GetMapParametersOfTheTopLeftMercatorTile) {
+TEST(WmsRequestor, GetMapParametersOfTheTopLeftMercatorTileAndTheirBBoxNumbers) {
     auto layers = MakeRefCnt<MapLayers>();
     layers->GetLayers() = {Layer("roads", true, "EPSG:3857"), Layer("rivers", false),
                            Layer("towns", true)};
@@ -121,9 +138,7 @@ TEST(WmsRequestor, GetMapParametersOfTheTopLeftMercatorTile) {
         {QStringLiteral("bbox"),
          QStringLiteral("-20037508.3427,8061966.2473,-8061966.2473,20037508.3427")}};
     EXPECT_EQ(requestor->BuildGetMapParameters(requestor->ComputeRequestBox()), expected);
-}
 
-TEST(WmsRequestor, FormatBBoxNumber) {
     const auto format = [](double value, double bound) {
         return WmsRequestor::FormatBBoxNumber(value, bound);
     };
@@ -138,23 +153,4 @@ TEST(WmsRequestor, FormatBBoxNumber) {
     EXPECT_EQ(format(179.99996, 179.99995), QStringLiteral("179.9999"));
     EXPECT_EQ(format(kHalfMercatorWorld, kHalfMercatorWorld), QStringLiteral("20037508.3427"));
     EXPECT_EQ(format(-20037508.34279, -20037508.342789), QStringLiteral("-20037508.3427"));
-}
-
-TEST(WmsRequestor, ResultUrlKeepsTheQueryOfTheGetMapAddress) {
-    const WmsCapabilities capabilities = WmsCapabilities::Read(DOMParser::Parse(R"(
-        <WMT_MS_Capabilities version="1.1.1" xmlns:xlink="http://www.w3.org/1999/xlink">
-        <Capability><Request><GetMap><Format>image/jpeg</Format><DCPType><HTTP><Get>
-        <OnlineResource xlink:href="https://maps.example/cgi-bin/mapserv?map=w.map&amp;"/>
-        </Get></HTTP></DCPType></GetMap></Request>
-        <Layer><Name>a</Name><SRS>EPSG:4326</SRS></Layer></Capability></WMT_MS_Capabilities>)"));
-    auto layers = MakeRefCnt<MapLayers>();
-    layers->GetLayers() = {Layer("a", true, "EPSG:4326")};
-    const auto requestor = MakeRefCnt<WmsRequestor>(
-        capabilities.version, capabilities.getMapHost,
-        static_cast<unsigned int>(capabilities.getMapPort), capabilities.getMapPath,
-        capabilities.imageFormat, PlateCarree(), Query(0, 45, 0, 45, false, 256, 256, layers));
-    EXPECT_EQ(requestor->GetResultUrl(),
-              QStringLiteral("https://maps.example/cgi-bin/mapserv?map=w.map&bbox=0.0000%2C0.0000"
-                             "%2C45.0000%2C45.0000&format=image%2Fjpeg&height=256&layers=a"
-                             "&request=GetMap&srs=EPSG%3A4326&styles=&version=1.1.1&width=256"));
 }
