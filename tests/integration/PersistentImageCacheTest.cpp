@@ -26,13 +26,22 @@ constexpr std::chrono::hours kLongLife{24};
 constexpr int kHelperTimeoutMs = 120000;
 constexpr int kNoSingleton = 3;
 
-const QString kHelperPath = QStringLiteral(LMX_IMAGE_CACHE_HELPER);
+const QString kHelperPath = QStringLiteral(LMX_INTEGRATION_HELPER);
 
 class PersistentImageCacheTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(m_directory.isValid()); }
 
     QString DatabasePath() const { return m_directory.filePath(QStringLiteral("tiles.sqlite")); }
+
+    // The helper's arguments for COMMAND on the test's database with these numbers.
+    QStringList Arguments(const char* command, std::initializer_list<int> numbers) const {
+        QStringList arguments{QLatin1String(command), DatabasePath()};
+        for (const int number : numbers) {
+            arguments.append(QString::number(number));
+        }
+        return arguments;
+    }
 
     std::unique_ptr<SqliteImageCache>
     Open(std::int64_t maxBytes = SqliteImageCache::kDefaultMaxBytes,
@@ -65,10 +74,8 @@ std::int64_t Counter(const char* name) {
 
 } // namespace
 
-TEST_F(PersistentImageCacheTest, TileStoredByOneProcessIsFoundByTheNext) {
-    const HelperRun stored =
-        RunHelper({QStringLiteral("store"), DatabasePath(), QStringLiteral("0"),
-                   QStringLiteral("20"), QStringLiteral("3600")});
+TEST_F(PersistentImageCacheTest, TilesAreSharedWithOtherProcessesThatMayReplaceTheFile) {
+    const HelperRun stored = RunHelper(Arguments("store", {0, 20, 3600}));
     ASSERT_EQ(stored.exitCode, 0) << stored.errors.toStdString();
     {
         const auto cache = Open();
@@ -80,15 +87,27 @@ TEST_F(PersistentImageCacheTest, TileStoredByOneProcessIsFoundByTheNext) {
             ASSERT_TRUE(Store(*cache, index, kLongLife));
         }
     }
-    const HelperRun found = RunHelper(
-        {QStringLiteral("check"), DatabasePath(), QStringLiteral("100"), QStringLiteral("10")});
+    const HelperRun found = RunHelper(Arguments("check", {100, 10}));
     EXPECT_EQ(found.exitCode, 0) << found.errors.toStdString();
-    const HelperRun missing = RunHelper(
-        {QStringLiteral("check"), DatabasePath(), QStringLiteral("110"), QStringLiteral("1")});
-    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_EQ(RunHelper(Arguments("check", {110, 1})).exitCode, 1);
+
+    // What another process's rebuild does: the old file goes aside, a new one takes its place.
+    const auto cache = Open();
+    ASSERT_TRUE(Store(*cache, 1, kLongLife));
+    ASSERT_TRUE(Holds(*cache, 1));
+    QFile::remove(DatabasePath() + QStringLiteral("-wal"));
+    QFile::remove(DatabasePath() + QStringLiteral("-shm"));
+    ASSERT_TRUE(QFile::rename(DatabasePath(), DatabasePath() + QStringLiteral(".old")));
+    const HelperRun replaced = RunHelper(Arguments("store", {2, 1, 3600}));
+    ASSERT_EQ(replaced.exitCode, 0) << replaced.errors.toStdString();
+    EXPECT_TRUE(Holds(*cache, 2));
+    EXPECT_FALSE(Holds(*cache, 1));
+    ASSERT_TRUE(Store(*cache, 3, kLongLife));
+    const HelperRun followed = RunHelper(Arguments("check", {2, 2}));
+    EXPECT_EQ(followed.exitCode, 0) << followed.errors.toStdString();
 }
 
-TEST_F(PersistentImageCacheTest, LookupMatchesTheWholeKeyMapAndKeepsTheFetchedBytes) {
+TEST_F(PersistentImageCacheTest, LookupMatchesTheWholeKeyMapAsFilteredAndKeepsTheBytes) {
     const auto cache = Open();
     ASSERT_TRUE(Store(*cache, 1, kLongLife));
 
@@ -135,10 +154,8 @@ TEST_F(PersistentImageCacheTest, LookupMatchesTheWholeKeyMapAndKeepsTheFetchedBy
     EXPECT_EQ(cache->GetEntryCount(), 1);
     EXPECT_EQ(cache->GetStoredBytes(),
               SqliteImageCache::EncodeKey(key).size() + storedDrawn.size());
-}
 
-TEST_F(PersistentImageCacheTest, KeyFilterCanonicalisesBothSides) {
-    const auto cache = Open();
+    // A key filter canonicalises both sides.
     cache->SetKeyFilter([](AttributeMap& map) {
         map.erase(QStringLiteral("offline"));
         map.erase(QStringLiteral("password"));
@@ -150,9 +167,9 @@ TEST_F(PersistentImageCacheTest, KeyFilterCanonicalisesBothSides) {
 
     AttributeMap lookupKey = Key(5);
     lookupKey[QStringLiteral("offline")] = QStringLiteral("true");
-    const auto found = cache->Lookup(lookupKey);
-    ASSERT_TRUE(found);
-    EXPECT_EQ(found->GetKey(), Key(5));
+    const auto filtered = cache->Lookup(lookupKey);
+    ASSERT_TRUE(filtered);
+    EXPECT_EQ(filtered->GetKey(), Key(5));
 
     cache->SetKeyFilter({});
     EXPECT_FALSE(cache->Lookup(lookupKey));
@@ -320,28 +337,6 @@ TEST_F(PersistentImageCacheTest, DamagedDatabaseReadsAsMissesAndIsRebuilt) {
     }
 }
 
-TEST_F(PersistentImageCacheTest, FileReplacedByAnotherProcessIsFollowed) {
-    const auto cache = Open();
-    ASSERT_TRUE(Store(*cache, 1, kLongLife));
-    ASSERT_TRUE(Holds(*cache, 1));
-
-    // What another process's rebuild does: the old file goes aside, a new one takes its place.
-    QFile::remove(DatabasePath() + QStringLiteral("-wal"));
-    QFile::remove(DatabasePath() + QStringLiteral("-shm"));
-    ASSERT_TRUE(QFile::rename(DatabasePath(), DatabasePath() + QStringLiteral(".old")));
-    const HelperRun stored =
-        RunHelper({QStringLiteral("store"), DatabasePath(), QStringLiteral("2"),
-                   QStringLiteral("1"), QStringLiteral("3600")});
-    ASSERT_EQ(stored.exitCode, 0) << stored.errors.toStdString();
-
-    EXPECT_TRUE(Holds(*cache, 2));
-    EXPECT_FALSE(Holds(*cache, 1));
-    ASSERT_TRUE(Store(*cache, 3, kLongLife));
-    const HelperRun found = RunHelper(
-        {QStringLiteral("check"), DatabasePath(), QStringLiteral("2"), QStringLiteral("2")});
-    EXPECT_EQ(found.exitCode, 0) << found.errors.toStdString();
-}
-
 TEST_F(PersistentImageCacheTest, UnusableLocationMissesAndRefusesWithoutThrowing) {
     QFile plain(m_directory.filePath(QStringLiteral("plain-file")));
     ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
@@ -367,14 +362,11 @@ TEST_F(PersistentImageCacheTest, ManyThreadsAndProcessesShareOneDatabase) {
     }
     const std::int64_t rebuildsBefore = Counter(SqliteImageCache::kRebuildCounter);
 
-    const std::vector<int> processFirsts = {1000, 2000};
     std::vector<std::unique_ptr<QProcess>> processes;
-    for (int first : processFirsts) {
+    for (const int first : {1000, 2000}) {
         processes.push_back(std::make_unique<QProcess>());
         IntegrationSupport::StartHelper(*processes.back(), kHelperPath,
-                                        {QStringLiteral("churn"), DatabasePath(),
-                                         QString::number(first), QString::number(kTilesPerWorker),
-                                         QString::number(kRounds)},
+                                        Arguments("churn", {first, kTilesPerWorker, kRounds}),
                                         QProcessEnvironment::systemEnvironment());
     }
     std::atomic<int> failures{0};
@@ -400,25 +392,19 @@ TEST_F(PersistentImageCacheTest, ManyThreadsAndProcessesShareOneDatabase) {
     }
     EXPECT_EQ(failures.load(), 0);
 
-    std::vector<int> everyTile;
-    for (int index = 0; index < kSharedTiles; ++index) {
-        everyTile.push_back(index);
-    }
-    std::vector<int> workerFirsts = processFirsts;
-    for (int thread = 0; thread < kThreads; ++thread) {
-        workerFirsts.push_back(3000 + thread * 100);
-    }
-    for (int first : workerFirsts) {
-        for (int index = first; index < first + kTilesPerWorker; ++index) {
-            everyTile.push_back(index);
-        }
+    // Every tile: the shared ones, then each worker's (the processes', then the threads').
+    std::vector<std::pair<int, int>> ranges = {{0, kSharedTiles}};
+    for (const int first : {1000, 2000, 3000, 3100, 3200, 3300}) {
+        ranges.emplace_back(first, kTilesPerWorker);
     }
     std::int64_t expectedBytes = 0;
-    for (int index : everyTile) {
-        EXPECT_TRUE(Holds(*cache, index)) << index;
-        expectedBytes += EntrySize(index);
+    for (const auto& [first, count] : ranges) {
+        for (int index = first; index < first + count; ++index) {
+            EXPECT_TRUE(Holds(*cache, index)) << index;
+            expectedBytes += EntrySize(index);
+        }
     }
-    EXPECT_EQ(cache->GetEntryCount(), static_cast<std::int64_t>(everyTile.size()));
+    EXPECT_EQ(cache->GetEntryCount(), kSharedTiles + 6 * kTilesPerWorker);
     // The running total kept by the database's triggers survived the concurrent replacements.
     EXPECT_EQ(cache->GetStoredBytes(), expectedBytes);
     EXPECT_EQ(Counter(SqliteImageCache::kRebuildCounter), rebuildsBefore);
@@ -464,7 +450,10 @@ TEST_F(PersistentImageCacheTest, SingletonFollowsTheOptions) {
 
     const QString configured = m_directory.filePath(QStringLiteral("configured/cache"));
     environment.insert(QStringLiteral("LMX_ImageCacheDirectory"), configured);
-    HelperRun run = RunHelper({QStringLiteral("singleton"), QStringLiteral("4")}, environment);
+    const auto singleton = [&environment] {
+        return RunHelper({QStringLiteral("singleton"), QStringLiteral("4")}, environment);
+    };
+    HelperRun run = singleton();
     ASSERT_EQ(run.exitCode, 0) << run.errors.toStdString();
     EXPECT_EQ(run.output, QDir(configured).filePath(QStringLiteral("image-cache.sqlite")));
     EXPECT_TRUE(QFile::exists(run.output));
@@ -473,16 +462,14 @@ TEST_F(PersistentImageCacheTest, SingletonFollowsTheOptions) {
     const QString userCache = m_directory.filePath(QStringLiteral("xdg-cache"));
     environment.insert(QStringLiteral("LMX_ImageCacheDirectory"), QStringLiteral("auto"));
     environment.insert(QStringLiteral("XDG_CACHE_HOME"), userCache);
-    run = RunHelper({QStringLiteral("singleton"), QStringLiteral("4")}, environment);
+    run = singleton();
     ASSERT_EQ(run.exitCode, 0) << run.errors.toStdString();
     EXPECT_EQ(run.output, QDir(userCache).filePath(QStringLiteral("lmxmaps/image-cache.sqlite")));
 
     environment.insert(QStringLiteral("LMX_ImageCacheDirectory"), QString());
-    EXPECT_EQ(RunHelper({QStringLiteral("singleton"), QStringLiteral("4")}, environment).exitCode,
-              kNoSingleton);
+    EXPECT_EQ(singleton().exitCode, kNoSingleton);
 
     environment.insert(QStringLiteral("LMX_ImageCacheDirectory"), configured);
     environment.insert(QStringLiteral("LMX_ImageCacheMaxBytes"), QStringLiteral("0"));
-    EXPECT_EQ(RunHelper({QStringLiteral("singleton"), QStringLiteral("4")}, environment).exitCode,
-              kNoSingleton);
+    EXPECT_EQ(singleton().exitCode, kNoSingleton);
 }

@@ -20,7 +20,7 @@ namespace {
 using namespace IntegrationSupport;
 
 constexpr int kHelperTimeoutMs = 60000;
-const QString kHelperPath = QStringLiteral(LMX_TILE_VIEW_HELPER);
+const QString kHelperPath = QStringLiteral(LMX_INTEGRATION_HELPER);
 
 QString Origin(int port) {
     return QStringLiteral("http://127.0.0.1:%1").arg(port);
@@ -48,10 +48,6 @@ int CountRequestsWith(const std::string& accessLog, std::size_t from,
     return count;
 }
 
-int CountRequestsWith(const std::string& accessLog, std::size_t from, const QString& marker) {
-    return CountRequestsWith(accessLog, from, std::vector<std::string>{marker.toStdString()});
-}
-
 // Renders a block of tiles in a new process with the given disk cache directory.
 HelperRun RenderInNewProcess(const QString& cacheDirectory, const QString& server,
                              const QString& urlFormat, int level, int column, int row, int columns,
@@ -59,8 +55,9 @@ HelperRun RenderInNewProcess(const QString& cacheDirectory, const QString& serve
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("LMX_ImageCacheDirectory"), cacheDirectory);
     return RunHelper(kHelperPath,
-                     {server, urlFormat, QString::number(level), QString::number(column),
-                      QString::number(row), QString::number(columns), QString::number(rows)},
+                     {QStringLiteral("view"), server, urlFormat, QString::number(level),
+                      QString::number(column), QString::number(row), QString::number(columns),
+                      QString::number(rows)},
                      environment, kHelperTimeoutMs);
 }
 
@@ -81,11 +78,14 @@ protected:
 
 } // namespace
 
-TEST_F(TileServerIntegrationTest, RealTilesComposeAndAnIdenticalViewSendsNothing) {
+// Real tiles compose, an identical view sends nothing, and an offline view shows the cached
+// tiles, from memory or else from disk, and counts the rest missing.
+TEST_F(TileServerIntegrationTest, RealTilesComposeAndAreReusedOnlineAndOffline) {
     const QString marker = Marker("compose");
+    const std::vector<std::string> markers = {marker.toStdString()};
+    const QString urlFormat = QStringLiteral("/max-age/{Z}/{X}/{Y}.png?") + marker;
     const std::size_t logStart = AccessLogSize(m_servers->staticAccessLog);
-    MapTileServerProvider provider(
-        StaticServer(QStringLiteral("/max-age/{Z}/{X}/{Y}.png?") + marker));
+    MapTileServerProvider provider(StaticServer(urlFormat));
 
     const Rendered first = Render(provider, TileGrid::TileView(3, 4, 2, 2, 2));
     ASSERT_NE(first.composite, nullptr);
@@ -95,12 +95,29 @@ TEST_F(TileServerIntegrationTest, RealTilesComposeAndAnIdenticalViewSendsNothing
     for (const QPoint corner : {QPoint(0, 0), QPoint(256, 0), QPoint(0, 256), QPoint(256, 256)}) {
         EXPECT_GT(ColoursIn(*first.composite, QRect(corner, QSize(256, 256))), 50) << corner.x();
     }
-    EXPECT_EQ(CountRequestsWith(m_servers->staticAccessLog, logStart, marker), 4);
+    EXPECT_EQ(CountRequestsWith(m_servers->staticAccessLog, logStart, markers), 4);
 
     const Rendered second = Render(provider, TileGrid::TileView(3, 4, 2, 2, 2));
     EXPECT_EQ(second.composite, first.composite);
     EXPECT_EQ(second.counts.fromMemory, 4);
-    EXPECT_EQ(CountRequestsWith(m_servers->staticAccessLog, logStart, marker), 4);
+
+    // Offline, the same tiles and as many beside them that were never fetched.
+    MapTileServerProvider offline(
+        StaticServer(urlFormat, {{QStringLiteral("offline"), QStringLiteral("1")}}));
+    for (const bool fromDisk : {false, true}) {
+        SCOPED_TRACE(fromDisk ? "from disk" : "from memory");
+        if (fromDisk) {
+            MappedImageCache::Singleton().Clear();
+        }
+        const Rendered view = Render(offline, TileGrid::TileView(3, 4, 2, 4, 2));
+        ASSERT_NE(view.composite, nullptr);
+        EXPECT_EQ(fromDisk ? view.counts.fromDisk : view.counts.fromMemory, 4);
+        EXPECT_EQ(view.counts.missing, 4);
+        EXPECT_EQ(view.counts.fresh + (fromDisk ? view.counts.fromMemory : view.counts.fromDisk),
+                  0);
+        EXPECT_GT(ColoursIn(*view.composite, QRect(0, 0, 512, 512)), 50);
+    }
+    EXPECT_EQ(CountRequestsWith(m_servers->staticAccessLog, logStart, markers), 4);
 }
 
 // A second process finds max-age tiles on disk, but fetches no-store tiles again.
@@ -129,7 +146,7 @@ TEST_F(TileServerIntegrationTest, ANewProcessReadsFromDiskOnlyTilesTheServerLetI
             ASSERT_EQ(run.exitCode, 0) << run.errors.toStdString();
             EXPECT_EQ(run.output, QLatin1String(expected));
         }
-        EXPECT_EQ(CountRequestsWith(m_servers->staticAccessLog, logStart, marker),
+        EXPECT_EQ(CountRequestsWith(m_servers->staticAccessLog, logStart, {marker.toStdString()}),
                   c.requestsAfterBoth);
     }
 }
@@ -151,32 +168,4 @@ TEST_F(TileServerIntegrationTest, AdditionalServersShareTheRequests) {
     EXPECT_EQ(CountRequestsWith(m_servers->staticAccessLog, staticStart, paths), 2);
     EXPECT_EQ(CountRequestsWith(m_servers->mapServerAccessLog, mapServerStart, paths), 2);
     EXPECT_GT(ColoursIn(*view.composite, QRect(0, 0, 512, 512)), 50);
-}
-
-TEST_F(TileServerIntegrationTest, AnOfflineViewShowsCachedTilesAndCountsTheRestMissing) {
-    const QString marker = Marker("offline");
-    const QString urlFormat = QStringLiteral("/max-age/{Z}/{X}/{Y}.png?") + marker;
-    const std::size_t logStart = AccessLogSize(m_servers->staticAccessLog);
-    MapTileServerProvider online(StaticServer(urlFormat));
-    const Rendered fetched = Render(online, TileGrid::TileView(3, 4, 4, 2, 2));
-    ASSERT_EQ(fetched.counts.fresh, 4);
-
-    MapTileServerProvider offline(
-        StaticServer(urlFormat, {{QStringLiteral("offline"), QStringLiteral("1")}}));
-    const Rendered fromMemory = Render(offline, TileGrid::TileView(3, 4, 4, 4, 2));
-    ASSERT_NE(fromMemory.composite, nullptr);
-    EXPECT_EQ(fromMemory.counts.fromMemory, 4);
-    EXPECT_EQ(fromMemory.counts.missing, 4);
-    EXPECT_EQ(fromMemory.counts.fresh + fromMemory.counts.fromDisk, 0);
-    EXPECT_GT(ColoursIn(*fromMemory.composite, QRect(0, 0, 512, 512)), 50);
-
-    MappedImageCache::Singleton().Clear();
-    const Rendered fromDisk = Render(offline, TileGrid::TileView(3, 4, 4, 4, 2));
-    ASSERT_NE(fromDisk.composite, nullptr);
-    EXPECT_EQ(fromDisk.counts.fromDisk, 4);
-    EXPECT_EQ(fromDisk.counts.missing, 4);
-    EXPECT_EQ(fromDisk.counts.fresh + fromDisk.counts.fromMemory, 0);
-    EXPECT_GT(ColoursIn(*fromDisk.composite, QRect(0, 0, 512, 512)), 50);
-
-    EXPECT_EQ(CountRequestsWith(m_servers->staticAccessLog, logStart, marker), 4);
 }
