@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "DocumentServer.h"
+#include "FixtureWms.h"
 #include "TestServers.h"
 #include "ToolProcess.h"
 
@@ -53,29 +54,6 @@ int CountLogLinesWith(const std::string& accessLog, std::size_t from, const std:
         count += number >= from && line.find(text) != std::string::npos ? 1 : 0;
     }
     return count;
-}
-
-std::string GeographicCapabilities(int getMapPort) {
-    return R"(<?xml version="1.0" encoding="UTF-8"?>
-<WMT_MS_Capabilities version="1.1.1">
-  <Service><Name>OGC:WMS</Name><Title>Geographic only</Title></Service>
-  <Capability>
-    <Request>
-      <GetMap>
-        <Format>image/png</Format>
-        <DCPType><HTTP><Get><OnlineResource xmlns:xlink="http://www.w3.org/1999/xlink"
-          xlink:href="http://127.0.0.1:)" +
-           std::to_string(getMapPort) + R"(/mapserv?"/></Get></HTTP></DCPType>
-      </GetMap>
-    </Request>
-    <Layer>
-      <Title>Root</Title>
-      <SRS>EPSG:4326</SRS>
-      <Layer><Name>countries</Name><Title>Countries</Title></Layer>
-    </Layer>
-  </Capability>
-</WMT_MS_Capabilities>
-)";
 }
 
 class WmsToolTest : public ::testing::Test {
@@ -217,7 +195,9 @@ TEST_F(WmsToolTest, RendersOnlyTheChosenLayerOfAWebMercatorSource) {
 
 TEST_F(WmsToolTest, AGeographicSourceShowsThePlateCarreeWorldByDefault) {
     DocumentServer capabilities;
-    capabilities.SetDocument(GeographicCapabilities(m_servers->mapServerPort));
+    capabilities.SetDocument(SingleCrsCapabilities(
+        "http://127.0.0.1:" + std::to_string(m_servers->mapServerPort) + "/mapserv?", "EPSG:4326",
+        {"countries"}));
     ASSERT_GT(capabilities.Port(), 0);
     const std::size_t logStart = AccessLogSize(m_servers->mapServerAccessLog);
     const ToolRun run =
