@@ -5,7 +5,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <httplib.h>
 #include <map>
+#include <rapidjson/document.h>
 #include <sstream>
 #include <stdexcept>
 #include <string_view>
@@ -22,6 +24,7 @@ using namespace std::chrono_literals;
 constexpr auto kQuietFor = 150ms;
 constexpr auto kPollEvery = 10ms;
 constexpr auto kWaitAtMost = 3s;
+constexpr int kHttpOk = 200;
 
 std::map<std::string, std::string> ReadEnvFile(const std::filesystem::path& path) {
     std::map<std::string, std::string> values;
@@ -108,6 +111,8 @@ const TestServers* TestServers::Get() {
             read.mapServerAccessLog = values.at("LMX_MAPSERVER_ACCESS_LOG");
             read.mapDataDir = values.at("LMX_MAP_DATA_DIR");
             read.mapfile = values.at("LMX_MAPSERVER_MAPFILE");
+            read.mapboxPort = std::stoi(values.at("LMX_MAPBOX_PORT"));
+            read.mapboxDocumentsDir = values.at("LMX_MAPBOX_DOCUMENTS");
         } catch (const std::exception&) {
             return nullptr;
         }
@@ -136,4 +141,23 @@ int CountRequestsSince(const std::string& accessLog, std::size_t fromLine,
         }
     }
     return count;
+}
+
+int CountMapboxRequests(const std::string& path) {
+    const TestServers* servers = TestServers::Get();
+    if (servers == nullptr) {
+        throw std::runtime_error("no test servers to ask for Mapbox request counts");
+    }
+    httplib::Client client("127.0.0.1", servers->mapboxPort);
+    const httplib::Result result = client.Get("/_fixture/requests");
+    if (!result || result->status != kHttpOk) {
+        throw std::runtime_error("the Mapbox fixture did not give its request counts");
+    }
+    rapidjson::Document counts;
+    counts.Parse(result->body.c_str(), result->body.size());
+    if (counts.HasParseError() || !counts.IsObject()) {
+        throw std::runtime_error("the Mapbox fixture's request counts are no JSON object");
+    }
+    const auto found = counts.FindMember(path.c_str());
+    return found != counts.MemberEnd() && found->value.IsInt() ? found->value.GetInt() : 0;
 }
