@@ -8,7 +8,8 @@
 namespace MapDiskCache {
 
 // The key rule: the source attributes in the key go through their class's required-attribute
-// filter; the request properties (upper-case keys such as "LAYERS" and "INDEX") all stay.
+// filter and lose their secrets (Secrets::RedactAttributes); the request properties
+// (upper-case keys such as "LAYERS" and "INDEX") all stay.
 void FilterKey(AttributeMap& key);
 
 // The process-wide disk cache with that key rule installed; null when the cache is off.

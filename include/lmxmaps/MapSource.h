@@ -40,7 +40,7 @@ public:
     virtual TString GetName() const;
     virtual bool GetInline() const;
     virtual bool IsConnected() const;
-    // Logs the connect with the provider's attributes (never the password) and connects the
+    // Logs the connect with the provider's attributes (secrets masked) and connects the
     // provider. A MapProviderException leaves with this source's name.
     virtual void Connect();
     virtual void Disconnect();

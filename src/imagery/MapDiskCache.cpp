@@ -2,6 +2,7 @@
 
 #include <lmxmaps/MapConnectionAttributes.h>
 #include <lmxmaps/MapDiskCache.h>
+#include <lmxmaps/host/Secrets.h>
 
 namespace MapDiskCache {
 
@@ -25,7 +26,8 @@ void FilterKey(AttributeMap& key) {
         }
     }
     MapConnectionAttributes::FilterRequiredAttributes(attributes);
-    key.merge(attributes);
+    // Keys are stored on disk: no secret may be part of them.
+    key.merge(Secrets::RedactAttributes(attributes));
 }
 
 IPersistentImageCache* Get() {

@@ -2,6 +2,7 @@
 #include <lmxmaps/MappedImageInstance.h>
 #include <lmxmaps/host/AppConfig.h>
 #include <lmxmaps/host/HTTPRequestor.h>
+#include <lmxmaps/host/Secrets.h>
 #include <lmxmaps/host/TLog.h>
 
 namespace {
@@ -185,10 +186,10 @@ void MappedImageInstance::CollectResultLocked(bool& pending, int& count) {
 
 void MappedImageInstance::RecordFailureLocked(const TString& message, int warningType) {
     m_errors.push_back(MakeRefCnt<WarningMsg>(message, warningType, kFetchFailedText));
-    TLog::LogMessage(
-        TLog::Severity::Warn,
-        QStringLiteral("Error '%1' retrieving map tile '%2' for URL '%3'")
-            .arg(message, m_request->GetQuery()->GetAsUrlQueryString(), m_request->GetResultUrl()));
+    TLog::LogMessage(TLog::Severity::Warn,
+                     QStringLiteral("Error '%1' retrieving map tile '%2' for URL '%3'")
+                         .arg(message, m_request->GetQuery()->GetAsUrlQueryString(),
+                              Secrets::RedactUrl(m_request->GetResultUrl())));
 }
 
 int MappedImageInstance::RaiseUpdateCount() {

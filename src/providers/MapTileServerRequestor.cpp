@@ -5,6 +5,7 @@
 #include <lmxmaps/MapProviderException.h>
 #include <lmxmaps/MapTileServer.h>
 #include <lmxmaps/host/Options.h>
+#include <lmxmaps/host/Secrets.h>
 #include <lmxmaps/host/TLog.h>
 
 namespace {
@@ -70,7 +71,8 @@ void MapTileServerRequestor::Run(bool urlOnly) {
             }
         }
     } catch (...) {
-        TLog::LogMessage(TLog::Severity::Warn, QStringLiteral("Failed map tile ") + url);
+        TLog::LogMessage(TLog::Severity::Warn,
+                         QStringLiteral("Failed map tile ") + Secrets::RedactUrl(url));
         HandleException(m_server);
     }
 }
@@ -122,9 +124,9 @@ void MapTileServerRequestor::SendAndProcessResponse(RefCntPtr<BinaryHTTPRequesto
         static_cast<int>(Options::GetInt(QLatin1String(kBitmapCacheSizeOption))));
     if (const auto solid = image->GetSolidColor(); solid && IsNearWhite(*solid)) {
         SetError(true);
-        TLog::LogMessage(
-            TLog::Severity::Warn,
-            QStringLiteral("Solid color tile returned from '%1'.").arg(request->GetFullUrl()));
+        TLog::LogMessage(TLog::Severity::Warn,
+                         QStringLiteral("Solid color tile returned from '%1'.")
+                             .arg(Secrets::RedactUrl(request->GetFullUrl())));
     }
     SetResult(std::move(image));
     logStep("finished");

@@ -7,6 +7,7 @@
 #include <lmxmaps/MapDiskCache.h>
 #include <lmxmaps/MapProvider.h>
 #include <lmxmaps/MappedImageCache.h>
+#include <lmxmaps/host/Secrets.h>
 #include <lmxmaps/host/TLog.h>
 
 namespace {
@@ -213,8 +214,9 @@ void RasterMapProvider::GetTilesAndALegendForTheFirstFetchedTile(
 
         instance->SetLogIndexes(modelNumber, tileIndex);
         if (logTiles) {
-            const TString url =
-                TLog::IsDetailTagOn(kTileUrlLogTag) ? instance->GetUrl() : TString();
+            const TString url = TLog::IsDetailTagOn(kTileUrlLogTag)
+                                    ? Secrets::RedactUrl(instance->GetUrl())
+                                    : TString();
             TLog::LogMessage(TLog::Severity::Info,
                              QStringLiteral("Found map tile in disk cache model %1 tile %2 %3")
                                  .arg(modelNumber)

@@ -2,6 +2,7 @@
 #include <lmxmaps/MapSource.h>
 #include <lmxmaps/host/LumivexException.h>
 #include <lmxmaps/host/ObjectFactory.h>
+#include <lmxmaps/host/Secrets.h>
 #include <lmxmaps/host/TLog.h>
 
 namespace {
@@ -67,9 +68,7 @@ bool MapSource::IsConnected() const {
 void MapSource::Connect() {
     LogInfo(QStringLiteral("ACTION: MapSource connection for '") + m_name + QStringLiteral("'."));
     MapProvider& provider = RequireProvider();
-    AttributeMap attributes = provider.GetAttributes();
-    attributes.erase(TStr(MapSourceAttributeKeys::attrPassword));
-    for (const auto& [key, value] : attributes) {
+    for (const auto& [key, value] : Secrets::RedactAttributes(provider.GetAttributes())) {
         LogInfo(QStringLiteral("\t") + key + QStringLiteral(": '") + value + QStringLiteral("'"));
     }
     try {

@@ -16,6 +16,7 @@
 #include <lmxmaps/MapNamespace.h>
 #include <lmxmaps/MapProviderException.h>
 #include <lmxmaps/MapSource.h>
+#include <lmxmaps/host/Secrets.h>
 #include <lmxmaps/host/TLog.h>
 
 #include "ExitCodes.h"
@@ -396,7 +397,7 @@ void ReportTileProblems(const CompositeMappedImage& composite, std::ostream& err
         WarningList errors;
         bool hadErrors = false;
         tile->GetErrors(errors, hadErrors);
-        const std::string url = ToUtf8(tile->GetUrl());
+        const std::string url = ToUtf8(Secrets::RedactUrl(tile->GetUrl()));
         const std::string name =
             url.empty() ? "tile " + std::to_string(tile->GetTileNumber()) : url;
         if (hadErrors) {

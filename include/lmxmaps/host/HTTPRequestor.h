@@ -87,7 +87,8 @@ using AuthenticationPrompt =
 
 } // namespace HTTPRequest
 
-// A failed request. GetCode() is the HTTP status, or 0 when no status arrived.
+// A failed request. GetCode() is the HTTP status, or 0 when no status arrived. The URL in the
+// message and in GetUrl() has its secret query parameters masked.
 class HTTPException : public LumivexException {
 public:
     HTTPException(TString message, TError::ErrorInfo errorInfo, int code, TString url,

@@ -1,6 +1,6 @@
 #pragma once
 // Legend content the host draws beside a map: a caption and coloured, labelled entries; and the
-// host's look-up of named colour palettes that data layers colour their legends with.
+// named colour palettes that data layers colour their features and legends with.
 
 #include <vector>
 
@@ -25,6 +25,10 @@ public:
     explicit SimpleLegendItems(TString caption, std::vector<Item> items = {})
         : m_caption(std::move(caption)), m_items(std::move(items)) {}
 
+    void AddItem(const ColorObject& color, const TString& label) {
+        m_items.push_back({color, label});
+    }
+
     TString GetCaption() const override { return m_caption; }
     std::vector<Item> GetItems() const override { return m_items; }
 
@@ -33,12 +37,38 @@ private:
     std::vector<Item> m_items;
 };
 
-// Named palettes: colour lists by palette name. An unknown name has no colours.
-class ColorPaletteLookup {
+// How a data layer names its palette ("Blues").
+using ColorPaletteID = TString;
+
+// A sequential palette: its colours spread evenly over the positions 0 to 1.
+class ColorPalette {
 public:
-    void AddPalette(const TString& name, std::vector<ColorObject> colors);
-    std::vector<ColorObject> GetPalette(const TString& name) const;
+    // At least one colour.
+    explicit ColorPalette(std::vector<ColorObject> colors);
+
+    // The colour at a position, clamped to [0, 1] (NaN reads as 0): each channel is
+    // interpolated linearly between the two nearest colours and rounded.
+    ColorObject GetNormalizedColor(double position) const;
+    const std::vector<ColorObject>& GetColors() const { return m_colors; }
 
 private:
-    std::vector<std::pair<TString, std::vector<ColorObject>>> m_palettes;
+    std::vector<ColorObject> m_colors;
+};
+
+// Palettes by identifier (case-sensitive). A new lookup holds the built-in sequential palettes
+// "Blues", "Greens", "Greys", "Oranges", "Purples" and "Reds" (light to dark, nine colours
+// each); a host adds or replaces its own.
+class ColorPaletteLookup {
+public:
+    ColorPaletteLookup();
+
+    // An empty colour list removes the palette.
+    void AddPalette(const ColorPaletteID& id, std::vector<ColorObject> colors);
+    // Null for an unknown identifier.
+    const ColorPalette* Find(const ColorPaletteID& id) const;
+    // In the order they were added.
+    std::vector<ColorPaletteID> GetPaletteIDs() const;
+
+private:
+    std::vector<std::pair<ColorPaletteID, ColorPalette>> m_palettes;
 };

@@ -7,3 +7,7 @@ TString MapCodeString(MapCode code) {
     }
     return QStringLiteral("default");
 }
+
+MapCode LanguageMapCode(const LanguageCode&) {
+    return MapCode::Default;
+}

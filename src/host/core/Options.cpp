@@ -45,6 +45,23 @@ const std::vector<Definition> kDefinitions = {
     {"MapConnectionIpAllowList", "",
      "Addresses and CIDR ranges map connections may reach even when ConnectionIpBlacklist "
      "lists them."},
+    {"ExternalCacheDirectory", "auto",
+     "Directory of the named disk caches kept across runs (the last good Mapbox documents); "
+     "auto is the per-user cache directory; empty turns them off."},
+    {"MapboxApiUrl", "https://api.mapbox.com",
+     "Scheme, host and optional port of the Mapbox web API that user styles, tilesets and "
+     "account checks are addressed to."},
+    {"ForceNoConnectionMap", "false",
+     "Send every Mapbox request to an unreachable address, as if there were no network."},
+    {"MapboxVectorFetchCacheSizeMB", "16",
+     "Bound in megabytes on the disk cache of the last good Mapbox documents."},
+    {"MapboxVectorFetchCacheMaxEntries", "512",
+     "Bound on the number of documents in the disk cache of the last good Mapbox documents."},
+    {"MapboxVectorLayerCacheTTLSecs", "3600",
+     "Seconds a parsed Mapbox style or tileset of a parameters-configured source is reused "
+     "before it is fetched again."},
+    {"MapboxVectorLayerCacheUserStyleTTLSecs", "300",
+     "Seconds a parsed user's own Mapbox style is reused before it is fetched again."},
 };
 
 struct Overrides {

@@ -8,6 +8,7 @@
 #include <lmxmaps/Version.h>
 #include <lmxmaps/host/HTTPRequestor.h>
 #include <lmxmaps/host/Options.h>
+#include <lmxmaps/host/Secrets.h>
 
 #include "CurlSessionPool.h"
 #include "HttpCredentials.h"
@@ -274,9 +275,10 @@ struct HTTPRequestor::Impl {
         } else {
             detail = QString::fromUtf8(curl_easy_strerror(outcome.code));
         }
-        throw HTTPException(QStringLiteral("Could not fetch %1: %2").arg(target.fullUrl, detail),
+        const TString url = Secrets::RedactUrl(target.fullUrl);
+        throw HTTPException(QStringLiteral("Could not fetch %1: %2").arg(url, detail),
                             TError::AutoGen(QStringLiteral("HTTPException"), kTransportFailureId),
-                            0, target.fullUrl, QByteArray(), timedOut);
+                            0, url, QByteArray(), timedOut);
     }
 
     [[noreturn]] void ThrowStatusFailure() const {
@@ -284,10 +286,11 @@ struct HTTPRequestor::Impl {
         if (!reason.isEmpty()) {
             message += u' ' + QString::fromUtf8(reason);
         }
-        message += QStringLiteral(" from %1").arg(target.fullUrl);
+        const TString url = Secrets::RedactUrl(target.fullUrl);
+        message += QStringLiteral(" from %1").arg(url);
         throw HTTPException(message,
                             TError::AutoGen(QStringLiteral("HTTPException"), kStatusFailureId),
-                            status, target.fullUrl, errorBody);
+                            status, url, errorBody);
     }
 };
 

@@ -1,0 +1,133 @@
+#include "host/core/Json.h"
+
+#include <algorithm>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+#include <string_view>
+
+namespace Json {
+
+namespace {
+
+std::string_view NameView(const rapidjson::Value::Member& member) {
+    return {member.name.GetString(), member.name.GetStringLength()};
+}
+
+[[noreturn]] void ThrowKind(const char* expected, const rapidjson::Value& found) {
+    throw TypeError(std::string("expected ") + expected + ", found " + KindName(found));
+}
+
+const rapidjson::Value& Null() {
+    static const rapidjson::Value null;
+    return null;
+}
+
+} // namespace
+
+bool Parse(const QByteArray& utf8, rapidjson::Document& document) {
+    document.Parse(utf8.constData(), static_cast<std::size_t>(utf8.size()));
+    return !document.HasParseError();
+}
+
+std::vector<const rapidjson::Value::Member*> SortedMembers(const rapidjson::Value& object) {
+    std::vector<const rapidjson::Value::Member*> members;
+    if (!object.IsObject()) {
+        return members;
+    }
+    members.reserve(object.MemberCount());
+    for (const auto& member : object.GetObject()) {
+        members.push_back(&member);
+    }
+    // Unsigned bytes: UTF-8 then sorts by code point.
+    std::stable_sort(members.begin(), members.end(), [](const auto* a, const auto* b) {
+        const std::string_view left = NameView(*a);
+        const std::string_view right = NameView(*b);
+        return std::lexicographical_compare(
+            left.begin(), left.end(), right.begin(), right.end(), [](char x, char y) {
+                return static_cast<unsigned char>(x) < static_cast<unsigned char>(y);
+            });
+    });
+    return members;
+}
+
+const rapidjson::Value* Find(const rapidjson::Value& object, const char* name) {
+    if (!object.IsObject()) {
+        return nullptr;
+    }
+    const auto found = object.FindMember(name);
+    return found == object.MemberEnd() ? nullptr : &found->value;
+}
+
+TString FindString(const rapidjson::Value& object, const char* name) {
+    const rapidjson::Value* value = Find(object, name);
+    return value != nullptr && value->IsString() ? ToTString(*value) : TString();
+}
+
+TString ToTString(const rapidjson::Value& string) {
+    return QString::fromUtf8(string.GetString(), static_cast<int>(string.GetStringLength()));
+}
+
+TString NameOf(const rapidjson::Value::Member& member) {
+    return ToTString(member.name);
+}
+
+std::string Write(const rapidjson::Value& value) {
+    rapidjson::StringBuffer buffer;
+    rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+    value.Accept(writer);
+    return {buffer.GetString(), buffer.GetSize()};
+}
+
+const char* KindName(const rapidjson::Value& value) {
+    switch (value.GetType()) {
+    case rapidjson::kNullType:
+        return "null";
+    case rapidjson::kFalseType:
+    case rapidjson::kTrueType:
+        return "boolean";
+    case rapidjson::kObjectType:
+        return "object";
+    case rapidjson::kArrayType:
+        return "array";
+    case rapidjson::kStringType:
+        return "string";
+    case rapidjson::kNumberType:
+        return "number";
+    }
+    return "unknown";
+}
+
+const rapidjson::Value& Member(const rapidjson::Value& object, const char* name) {
+    const rapidjson::Value* value = Find(RequireObject(object), name);
+    return value != nullptr ? *value : Null();
+}
+
+const rapidjson::Value& RequireObject(const rapidjson::Value& value) {
+    if (!value.IsObject()) {
+        ThrowKind("object", value);
+    }
+    return value;
+}
+
+const rapidjson::Value& RequireArray(const rapidjson::Value& value) {
+    if (!value.IsArray()) {
+        ThrowKind("array", value);
+    }
+    return value;
+}
+
+double RequireNumber(const rapidjson::Value& value) {
+    if (!value.IsNumber()) {
+        ThrowKind("number", value);
+    }
+    return value.GetDouble();
+}
+
+TString RequireString(const rapidjson::Value& value) {
+    if (!value.IsString()) {
+        ThrowKind("string", value);
+    }
+    return ToTString(value);
+}
+
+} // namespace Json

@@ -1,0 +1,33 @@
+#pragma once
+// Rounding statistics to three significant digits for class breaks and legends: values of
+// 1000 and more lose their lower digits (1234.5 -> 1230), smaller ones stay as they are.
+
+#include <cmath>
+#include <cstdint>
+
+namespace SignificantDigits {
+
+inline constexpr int kDigits = 3;
+
+enum Direction { Down, Nearest, Up };
+
+inline double Round(double value, Direction direction) {
+    if (value == 0.0 || !std::isfinite(value)) {
+        return value;
+    }
+    const auto magnitude = static_cast<int>(std::trunc(std::log10(std::fabs(value))));
+    if (magnitude < kDigits) {
+        return value;
+    }
+    const double step = std::pow(10.0, magnitude - (kDigits - 1));
+    const double nearest = std::floor(value / step + 0.5) * step;
+    if (direction == Down && nearest > value) {
+        return nearest - step;
+    }
+    if (direction == Up && value > nearest) {
+        return nearest + step;
+    }
+    return nearest;
+}
+
+} // namespace SignificantDigits

@@ -1,0 +1,147 @@
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <random>
+
+#include <lmxmaps/host/Tracing.h>
+
+namespace Tracing {
+
+namespace {
+
+struct TracingState {
+    std::mutex sinkMutex;
+    std::shared_ptr<const Sink> sink;
+    std::mutex captureMutex;
+    std::atomic<bool> capturing{false};
+    std::vector<Span> captured;
+};
+
+TracingState& State() {
+    static TracingState state;
+    return state;
+}
+
+thread_local Activity* t_current = nullptr;
+
+template <std::size_t N>
+std::array<std::uint8_t, N> RandomId() {
+    thread_local std::mt19937_64 generator{std::random_device{}()};
+    std::array<std::uint8_t, N> id{};
+    // An id of all zeros means "none" to readers of the format.
+    while (std::all_of(id.begin(), id.end(), [](std::uint8_t b) { return b == 0; })) {
+        for (std::size_t i = 0; i < N; i += 8) {
+            const std::uint64_t bits = generator();
+            for (std::size_t j = 0; j < 8 && i + j < N; ++j) {
+                id[i + j] = static_cast<std::uint8_t>(bits >> (8 * j));
+            }
+        }
+    }
+    return id;
+}
+
+template <std::size_t N>
+std::string Hex(const std::array<std::uint8_t, N>& id) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string text;
+    text.reserve(2 * N);
+    for (const std::uint8_t byte : id) {
+        text += kDigits[byte >> 4];
+        text += kDigits[byte & 0x0f];
+    }
+    return text;
+}
+
+void Deliver(const Span& span) {
+    TracingState& state = State();
+    std::shared_ptr<const Sink> sink;
+    {
+        std::lock_guard lock(state.sinkMutex);
+        sink = state.sink;
+    }
+    if (sink && *sink) {
+        (*sink)(span);
+    }
+    if (state.capturing.load(std::memory_order_acquire)) {
+        std::lock_guard lock(state.captureMutex);
+        state.captured.push_back(span);
+    }
+}
+
+} // namespace
+
+void SetSink(Sink sink) {
+    auto shared = sink ? std::make_shared<const Sink>(std::move(sink)) : nullptr;
+    TracingState& state = State();
+    std::lock_guard lock(state.sinkMutex);
+    state.sink = std::move(shared);
+}
+
+Activity::Activity(std::string name) : m_parent(t_current) {
+    m_span.name = std::move(name);
+    m_span.spanId = RandomId<8>();
+    if (m_parent != nullptr) {
+        m_span.traceId = m_parent->m_span.traceId;
+        m_span.parentSpanId = m_parent->m_span.spanId;
+    } else {
+        m_span.traceId = RandomId<16>();
+    }
+    t_current = this;
+    m_span.start = std::chrono::system_clock::now();
+}
+
+Activity::~Activity() {
+    m_span.end = std::chrono::system_clock::now();
+    t_current = m_parent;
+    try {
+        Deliver(m_span);
+    } catch (...) {
+        // A failing sink must not take the traced work down with it.
+    }
+}
+
+void Activity::SetAttribute(const std::string& key, std::string value) {
+    for (auto& attribute : m_span.attributes) {
+        if (attribute.first == key) {
+            attribute.second = std::move(value);
+            return;
+        }
+    }
+    m_span.attributes.emplace_back(key, std::move(value));
+}
+
+void Activity::SetFailed(std::string message) {
+    m_span.failed = true;
+    m_span.statusMessage = std::move(message);
+}
+
+ScopedCapture::ScopedCapture() {
+    TracingState& state = State();
+    std::lock_guard lock(state.captureMutex);
+    state.captured.clear();
+    state.capturing.store(true, std::memory_order_release);
+}
+
+ScopedCapture::~ScopedCapture() {
+    TracingState& state = State();
+    std::lock_guard lock(state.captureMutex);
+    state.capturing.store(false, std::memory_order_release);
+    state.captured.clear();
+}
+
+std::vector<Span> ScopedCapture::Spans() const {
+    TracingState& state = State();
+    std::lock_guard lock(state.captureMutex);
+    return state.captured;
+}
+
+std::string ToHex(const TraceId& id) {
+    return Hex(id);
+}
+
+std::string ToHex(const SpanId& id) {
+    return Hex(id);
+}
+
+} // namespace Tracing
