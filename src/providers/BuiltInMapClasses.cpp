@@ -2,8 +2,11 @@
 
 #include <lmxmaps/LocalMapProviders.h>
 #include <lmxmaps/MapConnectionAttributes.h>
+#include <lmxmaps/MapboxProviders.h>
+#include <lmxmaps/MapboxVectorConnection.h>
 #include <lmxmaps/ValidatingConnector.h>
 #include <lmxmaps/Wms.h>
+#include <lmxmaps/host/Secrets.h>
 
 namespace BuiltInMapClasses {
 
@@ -42,6 +45,16 @@ void Register() {
     RegisterClass<LocalMapProvider, LocalMapConnection, ConnectMapTileServerDummy>(
         LocalMapProvider::valueClassAttr);
     RegisterClass<WmsProvider, WmsConnection, ConnectWmsDummy>(WmsProvider::valueClassAttr);
+    RegisterClass<MapboxVectorProvider, MapboxVectorConnection, ConnectMapTileServerDummy>(
+        MapboxVectorProvider::valueClassAttr);
+    RegisterClass<CustomMapboxProvider, MapboxVectorConnection, ConnectMapTileServerDummy>(
+        CustomMapboxProvider::valueClassAttr);
+    RegisterClass<MapboxProvider, MapTileServerConnection, ConnectMapTileServerDummy>(
+        MapboxProvider::valueClassAttr);
+    // Its URL template carries the access token.
+    MapConnectionAttributes::RegisterSecureAttributeFilter(
+        TStr(MapboxProvider::valueClassAttr),
+        [](AttributeMap& attributes) { attributes = Secrets::RedactAttributes(attributes); });
 }
 
 } // namespace BuiltInMapClasses

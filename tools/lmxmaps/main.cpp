@@ -9,6 +9,7 @@
 
 #include "ExitCodes.h"
 #include "GeomCommand.h"
+#include "LayersCommand.h"
 #include "ProjectCommand.h"
 #include "RenderCommand.h"
 #include "WmsLayersCommand.h"
@@ -41,6 +42,7 @@ void PrintUsage(std::ostream& out) {
         << "\n"
         << "Commands:\n"
         << "  geom        plump, generalize, unite or find centroids of WKT geometries\n"
+        << "  layers      list the feature and data layers of a map source\n"
         << "  project     project longitude/latitude points (or back) with a map projection\n"
         << "  render      draw one map view of a map source to a PNG\n"
         << "  wms-layers  list the layers a WMS server offers\n"
@@ -64,6 +66,9 @@ int main(int argc, char** argv) {
     if (args[0] == "geom") {
         std::ios::sync_with_stdio(false);
         return RunGeomCommand(rest, std::cin, std::cout, std::cerr);
+    }
+    if (args[0] == "layers") {
+        return RunLayersCommand(rest, std::cout, std::cerr);
     }
     if (args[0] == "project") {
         std::ios::sync_with_stdio(false);

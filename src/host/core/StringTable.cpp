@@ -55,7 +55,7 @@ const std::unordered_map<StringId, const char16_t*>& Table() {
                       u"fetched again."},
         {0x4C4D4213u, u"The Mapbox style of this map was not found."},
         {0x4C4D4214u, u"The Mapbox tileset of this data layer was not found."},
-        {0x4C4D4215u, u"There was a problem with the map service."},
+        {0x4C4D4215u, u"A problem with the map service"},
         {0x4C4D4216u, u"Tract"},
         {0x4C4D4220u, u"\u00A9 Mapbox"},
         {0x4C4D4221u, u"Mapbox"},
