@@ -1,11 +1,12 @@
 #pragma once
 // The persistent image cache in one SQLite database file.
 //
-// Layout: one row per entry with the canonical key (see EncodeKey), the image bytes as
-// fetched, the extra attributes, the expiry time (seconds since the epoch), a use stamp for
-// least-recently-used eviction, and the entry's size in bytes; a trigger-maintained total of
-// the sizes. An insertion first drops expired entries, then the least recently used ones
-// until the total fits the bound again.
+// Layout: one row per entry with the canonical key (see EncodeKey), the expiry time (seconds
+// since the epoch), a use stamp for least-recently-used eviction, the entry's size in bytes
+// (key, extra attributes and image), and a value holding the extra attributes and the image
+// bytes as fetched; a trigger-maintained total of the sizes. A database of an older layout is
+// emptied and remade. An insertion first drops expired entries, then the least recently used
+// ones until the total fits the bound again.
 //
 // Many threads and processes may use one file at once: the database runs in WAL mode (readers
 // do not block the writer), every writing transaction takes the write lock up front (BEGIN
