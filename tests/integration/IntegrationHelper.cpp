@@ -9,6 +9,11 @@
 //       stored or found; churn stores and checks its range ROUNDS times over; singleton stores
 //       INDEX through the process-wide cache and prints its database path, or exits with
 //       kNoSingleton when there is none.
+//   lmx_integration_helper external-put NAME KEY VALUE
+//   lmx_integration_helper external-get NAME KEY
+//       The named external cache in the directory the environment configures
+//       (LMX_ExternalCacheDirectory): external-put answers 0 when VALUE was stored under KEY;
+//       external-get prints the value under KEY, or exits 1 when there is none.
 //   lmx_integration_helper view SERVER URL_FORMAT LEVEL COLUMN ROW COLUMNS ROWS
 //       Renders one view of a tile server through the view pipeline; prints "new N disk N memory
 //       N missing N" once every tile arrived. The disk cache is the one the environment
@@ -32,6 +37,7 @@
 #include <lmxmaps/MapSource.h>
 #include <lmxmaps/MapTileServer.h>
 #include <lmxmaps/Wms.h>
+#include <lmxmaps/host/ExternalCache.h>
 #include <lmxmaps/host/SqliteImageCache.h>
 #include <lmxmaps/host/TLog.h>
 
@@ -46,6 +52,8 @@ constexpr int kUsage = 2;
 constexpr int kNoSingleton = 3;
 constexpr std::chrono::hours kChurnMaxAge{1};
 constexpr unsigned int kWmsTileSize = 256;
+constexpr std::int64_t kExternalCacheBytes = 1 << 20;
+constexpr std::int64_t kExternalCacheEntries = 1000;
 
 // Stores tiles first..first+count-1 with that maximum age or, without one, looks them up.
 int Each(IPersistentImageCache& cache, int first, int count,
@@ -92,6 +100,32 @@ int ImageCache(const std::string& command, const char* path, int first, int coun
             return kFailed;
         }
     }
+    return 0;
+}
+
+std::shared_ptr<IExternalCache> ExternalCache(const char* name) {
+    auto cache = ExternalCaches::MakeCache(QString::fromLocal8Bit(name), kExternalCacheBytes,
+                                           kExternalCacheEntries);
+    if (!cache) {
+        std::fputs("there is no external cache\n", stderr);
+    }
+    return cache;
+}
+
+int ExternalPut(const char* name, const char* key, const char* value) {
+    const auto cache = ExternalCache(name);
+    return cache && cache->Put(QString::fromLocal8Bit(key), QByteArray(value)) ? 0 : kFailed;
+}
+
+int ExternalGet(const char* name, const char* key) {
+    const auto cache = ExternalCache(name);
+    const std::optional<QByteArray> value =
+        cache ? cache->Get(QString::fromLocal8Bit(key)) : std::nullopt;
+    if (!value) {
+        std::fputs("no value\n", stderr);
+        return kFailed;
+    }
+    std::printf("%s\n", value->constData());
     return 0;
 }
 
@@ -191,13 +225,20 @@ int main(int argc, char** argv) {
     if (command == "check" && argc == 5) {
         return ImageCache(command, argv[2], std::atoi(argv[3]), std::atoi(argv[4]), 0);
     }
+    if (command == "external-put" && argc == 5) {
+        return ExternalPut(argv[2], argv[3], argv[4]);
+    }
+    if (command == "external-get" && argc == 4) {
+        return ExternalGet(argv[2], argv[3]);
+    }
     if (command == "view" && argc == 9) {
         return View(argv + 2);
     }
     if (command == "connect" && argc == 4) {
         return Connect(argv[2], argv[3]);
     }
-    std::fputs("usage: lmx_integration_helper store|check|churn|singleton|view|connect ARG...\n",
+    std::fputs("usage: lmx_integration_helper "
+               "store|check|churn|singleton|external-put|external-get|view|connect ARG...\n",
                stderr);
     return kUsage;
 }
