@@ -84,8 +84,8 @@ public:
     void HandleMapboxParamsFailure();
 
     // The class breaks of a data layer's "quintiles" ([[low, high], ...]): the first low
-    // rounded down to three significant digits, then every high rounded to nearest; empty for
-    // text that is not a JSON array.
+    // rounded down to three significant digits, then every high rounded to nearest (markers of
+    // missing data stay as they are); empty for text that is not a JSON array.
     static std::vector<double> ReadQuintileBreaks(const TString& quintiles);
     // count colours from 0 to 1 of the palette (the first one alone for a count of 1).
     static std::vector<ColorObject> SamplePalette(const ColorPalette& palette, int count);

@@ -278,17 +278,21 @@ std::vector<double> MapboxVectorProvider::ReadQuintileBreaks(const TString& quin
     if (!Json::Parse(quintiles.toUtf8(), document) || !document.IsArray()) {
         return breaks;
     }
-    const auto bound = [](const rapidjson::Value& pair, rapidjson::SizeType index) {
-        return index < pair.Size() && pair[index].IsNumber() ? pair[index].GetDouble() : NAN;
+    // Markers of missing data are kept as they are, so that legends can still tell them.
+    const auto bound = [](const rapidjson::Value& pair, rapidjson::SizeType index,
+                          SignificantDigits::Direction direction) {
+        const double value =
+            index < pair.Size() && pair[index].IsNumber() ? pair[index].GetDouble() : NAN;
+        return IsMissingValue(value) ? value : SignificantDigits::Round(value, direction);
     };
     for (const rapidjson::Value& pair : document.GetArray()) {
         if (!pair.IsArray()) {
             continue;
         }
         if (breaks.empty()) {
-            breaks.push_back(SignificantDigits::Round(bound(pair, 0), SignificantDigits::Down));
+            breaks.push_back(bound(pair, 0, SignificantDigits::Down));
         }
-        breaks.push_back(SignificantDigits::Round(bound(pair, 1), SignificantDigits::Nearest));
+        breaks.push_back(bound(pair, 1, SignificantDigits::Nearest));
     }
     return breaks;
 }

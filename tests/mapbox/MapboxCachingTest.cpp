@@ -1,0 +1,103 @@
+#include <QDateTime>
+#include <gtest/gtest.h>
+
+#include <lmxmaps/MapboxCaching.h>
+#include <lmxmaps/host/ExternalCache.h>
+
+#include "mapbox/MapboxTestSupport.h"
+#include "providers/QStringPrinter.h"
+
+using namespace MapboxCaching;
+
+namespace {
+
+const QDateTime kNoon(QDate(2026, 6, 1), QTime(12, 0), Qt::UTC);
+
+QByteArray Bytes(std::initializer_list<unsigned char> bytes) {
+    return QByteArray(reinterpret_cast<const char*>(std::data(bytes)),
+                      static_cast<int>(bytes.size()));
+}
+
+} // namespace
+
+TEST(MapboxMemoryCaches, HandOutFreshEntriesInPlaceUntilTheyExpire) {
+    QDateTime now = kNoon;
+    const auto styles = MakeDefaultStyleCache([&] { return now; });
+    StyleEntry entry;
+    entry.styleJson = QStringLiteral("first");
+    entry.expires = kNoon;
+    styles->Put(QStringLiteral("u1"), entry);
+
+    std::vector<const StyleEntry*> seen;
+    const auto record = [&](const StyleEntry& used) {
+        seen.push_back(&used);
+    };
+    // Expiring exactly now is still fresh; the same stored object is handed out each time.
+    EXPECT_TRUE(styles->TryUse(QStringLiteral("u1"), record));
+    EXPECT_TRUE(styles->TryUse(QStringLiteral("u1"), record));
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0], seen[1]);
+    EXPECT_EQ(seen[0]->styleJson, QStringLiteral("first"));
+
+    now = kNoon.addMSecs(1);
+    EXPECT_FALSE(styles->TryUse(QStringLiteral("u1"), record));
+    EXPECT_FALSE(styles->TryUse(QStringLiteral("unknown"), record));
+    EXPECT_EQ(seen.size(), 2u) << "a miss must not call back";
+
+    entry.styleJson = QStringLiteral("second");
+    entry.expires = now.addSecs(60);
+    styles->Put(QStringLiteral("u1"), entry);
+    entry.styleJson = QStringLiteral("other");
+    styles->Put(QStringLiteral("u2"), entry);
+    TString u1;
+    TString u2;
+    EXPECT_TRUE(
+        styles->TryUse(QStringLiteral("u1"), [&](const StyleEntry& e) { u1 = e.styleJson; }));
+    EXPECT_TRUE(
+        styles->TryUse(QStringLiteral("u2"), [&](const StyleEntry& e) { u2 = e.styleJson; }));
+    EXPECT_EQ(u1, QStringLiteral("second"));
+    EXPECT_EQ(u2, QStringLiteral("other"));
+
+    const auto tilesets = MakeDefaultTilesetCache([&] { return now; });
+    TilesetEntry tileset;
+    tileset.layers.emplace_back(AttributeMap{{QStringLiteral("data-id"), QStringLiteral("pop")}});
+    tileset.expires = now.addMSecs(-1);
+    tilesets->Put(QStringLiteral("t"), tileset);
+    EXPECT_FALSE(tilesets->TryUse(QStringLiteral("t"), [](const TilesetEntry&) {}));
+    tileset.expires = now;
+    tilesets->Put(QStringLiteral("t"), tileset);
+    std::size_t layers = 0;
+    EXPECT_TRUE(tilesets->TryUse(QStringLiteral("t"),
+                                 [&](const TilesetEntry& e) { layers = e.layers.size(); }));
+    EXPECT_EQ(layers, 1u);
+}
+
+TEST(MapboxFetchCache, KeepsTextsAsCountedUtf16RecordsAndReadsDamagedOnesAsMisses) {
+    const QString text = QStringLiteral("Z\u00fcrich \U0001D510");
+    MakeDefaultFetchCache()->Put(QStringLiteral("https://h/a"), text);
+    // Another cache object over the same store, as a later run would have.
+    EXPECT_EQ(MakeDefaultFetchCache()->Get(QStringLiteral("https://h/a")), text);
+
+    const std::shared_ptr<IExternalCache> store =
+        ExternalCaches::MakeCache(TStr(kFetchCacheName), 1 << 20, 100);
+    ASSERT_NE(store, nullptr);
+    const auto cache = MakeDefaultFetchCache();
+    cache->Put(QStringLiteral("https://h/ab"), QStringLiteral("ab"));
+    EXPECT_EQ(store->Get(QStringLiteral("https://h/ab")).value_or(QByteArray()),
+              Bytes({2, 0, 0, 0, 'a', 0, 'b', 0}));
+    cache->Put(QStringLiteral("https://h/empty"), QString());
+    EXPECT_EQ(store->Get(QStringLiteral("https://h/empty")).value_or(QByteArray("x")),
+              Bytes({0, 0, 0, 0}));
+    EXPECT_TRUE(cache->Get(QStringLiteral("https://h/empty")).isEmpty());
+
+    const std::pair<const char*, QByteArray> damaged[] = {
+        {"https://h/short", Bytes({1, 0, 0})},
+        {"https://h/overlong", Bytes({3, 0, 0, 0, 'a', 0, 'b', 0})},
+        {"https://h/odd", Bytes({1, 0, 0, 0, 'a'})},
+    };
+    for (const auto& [url, record] : damaged) {
+        ASSERT_TRUE(store->Put(QString::fromLatin1(url), record));
+        EXPECT_TRUE(cache->Get(QString::fromLatin1(url)).isEmpty()) << url;
+    }
+    EXPECT_TRUE(cache->Get(QStringLiteral("https://h/never")).isEmpty());
+}
