@@ -20,6 +20,8 @@ constexpr std::uint32_t kLacksLanguagesSite = 0xDA556269;
 constexpr std::uint32_t kLacksPropertyStashSite = 0x8F3160CF;
 constexpr const char* kDisplayNamePrefix = "display-name-";
 constexpr int kZoomDigits = 6;
+// Name, default-enabled, min-zoom, type and style name.
+constexpr std::size_t kStyleLayerAttributes = 5;
 
 // Zoom functions of these properties that start at 0 hide a layer until their first zoom.
 constexpr const char* kLayoutSizeProperties[] = {"icon-size", "text-size"};
@@ -29,15 +31,16 @@ constexpr const char* kPaintSizeProperties[] = {
     "line-width",     "line-opacity",    "raster-opacity",
     "text-opacity"};
 
-using GroupAttributes = std::unordered_map<TString, std::vector<std::pair<TString, TString>>>;
+// What a layer of a group carries: "group", "presentation-order" and the group's own
+// attributes as "group-<key>", with the keys made once per group.
+using GroupAttributes = std::vector<std::pair<TString, TString>>;
 
-struct StyleGroups {
-    // Group id to group name.
-    std::unordered_map<TString, TString> names;
-    GroupAttributes attributes;
-    // Group name to presentation order, as text.
-    std::unordered_map<TString, TString> order;
-};
+// Group id (as the document spells it) to the attributes of its layers.
+using StyleGroups = std::unordered_map<std::string_view, GroupAttributes>;
+
+std::string_view View(const rapidjson::Value& string) {
+    return {string.GetString(), string.GetStringLength()};
+}
 
 void WarnLacking(const char* format, const char* key, const char* siteName, std::uint32_t site) {
     TLog::LogMessage(TLog::Severity::Warn, TError::LogSite(QLatin1String(siteName), site).logSite,
@@ -53,68 +56,83 @@ const rapidjson::Value* MetadataMember(const rapidjson::Value& document, const c
     return metadata != nullptr ? Json::Find(*metadata, name) : nullptr;
 }
 
+// Group name to "group-<key>" attributes from "lumivex:layers".
+std::unordered_map<TString, GroupAttributes> ReadGroupAttributes(const rapidjson::Value& style) {
+    std::unordered_map<TString, GroupAttributes> byName;
+    const rapidjson::Value* layers = MetadataMember(style, "lumivex:layers");
+    if (layers == nullptr || !layers->IsObject()) {
+        return byName;
+    }
+    const TString prefix = TStr(MapLayer::attrGroup) + u'-';
+    for (const auto& group : layers->GetObject()) {
+        if (!group.value.IsObject()) {
+            continue;
+        }
+        GroupAttributes& attributes = byName[Json::NameOf(group)];
+        for (const auto& attribute : group.value.GetObject()) {
+            if (attribute.value.IsString()) {
+                TString key = Json::NameOf(attribute);
+                key.remove(QLatin1String(kDisplayNamePrefix));
+                attributes.emplace_back(prefix + key, Json::ToTString(attribute.value));
+            }
+        }
+    }
+    return byName;
+}
+
+// Group name to its presentation order, as text, from "lumivex:grouporder".
+std::unordered_map<TString, TString> ReadGroupOrder(const rapidjson::Value& style) {
+    std::unordered_map<TString, TString> byName;
+    const rapidjson::Value* order = MetadataMember(style, "lumivex:grouporder");
+    if (order == nullptr || !order->IsObject()) {
+        return byName;
+    }
+    for (const auto& group : order->GetObject()) {
+        const rapidjson::Value* position = Json::Find(group.value, "presentation-order");
+        if (position != nullptr && position->IsInt64()) {
+            byName.insert_or_assign(Json::NameOf(group), TString::number(position->GetInt64()));
+        }
+    }
+    return byName;
+}
+
 StyleGroups ReadGroups(const rapidjson::Value& style) {
     StyleGroups groups;
-    if (const rapidjson::Value* ids = MetadataMember(style, "mapbox:groups");
-        ids != nullptr && ids->IsObject()) {
-        for (const auto& group : ids->GetObject()) {
-            const rapidjson::Value* name = Json::Find(group.value, "name");
-            if (name != nullptr && name->IsString()) {
-                groups.names.insert_or_assign(Json::NameOf(group), Json::ToTString(*name));
-            }
-        }
+    const rapidjson::Value* ids = MetadataMember(style, "mapbox:groups");
+    if (ids == nullptr || !ids->IsObject()) {
+        return groups;
     }
-    if (const rapidjson::Value* layers = MetadataMember(style, "lumivex:layers");
-        layers != nullptr && layers->IsObject()) {
-        for (const auto& group : layers->GetObject()) {
-            if (!group.value.IsObject()) {
-                continue;
-            }
-            auto& attributes = groups.attributes[Json::NameOf(group)];
-            for (const auto& attribute : group.value.GetObject()) {
-                if (attribute.value.IsString()) {
-                    TString key = Json::NameOf(attribute);
-                    key.remove(QLatin1String(kDisplayNamePrefix));
-                    attributes.emplace_back(key, Json::ToTString(attribute.value));
-                }
-            }
+    const std::unordered_map<TString, GroupAttributes> attributes = ReadGroupAttributes(style);
+    const std::unordered_map<TString, TString> order = ReadGroupOrder(style);
+    const TString groupKey = TStr(MapLayer::attrGroup);
+    const TString orderKey = TStr(MapLayer::attrPresentationOrder);
+    for (const auto& group : ids->GetObject()) {
+        const rapidjson::Value* name = Json::Find(group.value, "name");
+        if (name == nullptr || !name->IsString()) {
+            continue;
         }
-    }
-    if (const rapidjson::Value* order = MetadataMember(style, "lumivex:grouporder");
-        order != nullptr && order->IsObject()) {
-        for (const auto& group : order->GetObject()) {
-            const rapidjson::Value* position = Json::Find(group.value, "presentation-order");
-            if (position != nullptr && position->IsInt64()) {
-                groups.order.insert_or_assign(Json::NameOf(group),
-                                              TString::number(position->GetInt64()));
-            }
+        const TString groupName = Json::ToTString(*name);
+        GroupAttributes& carried = groups[View(group.name)];
+        carried = {{groupKey, groupName}};
+        if (const auto position = order.find(groupName); position != order.end()) {
+            carried.emplace_back(orderKey, position->second);
+        }
+        if (const auto own = attributes.find(groupName); own != attributes.end()) {
+            carried.insert(carried.end(), own->second.begin(), own->second.end());
         }
     }
     return groups;
 }
 
-void ApplyGroup(const rapidjson::Value& layer, const StyleGroups& groups, MapLayer& mapLayer) {
+const GroupAttributes* GroupOf(const rapidjson::Value& layer, const StyleGroups& groups) {
     const rapidjson::Value* metadata = Json::Find(layer, "metadata");
     const rapidjson::Value* groupId =
         metadata != nullptr ? Json::Find(*metadata, "mapbox:group") : nullptr;
     if (groupId == nullptr || !groupId->IsString()) {
-        return;
+        return nullptr;
     }
-    const auto name = groups.names.find(Json::ToTString(*groupId));
-    if (name == groups.names.end()) {
-        return;
-    }
-    mapLayer.SetAttribute(MapLayer::attrGroup, name->second);
-    if (const auto order = groups.order.find(name->second); order != groups.order.end()) {
-        mapLayer.SetAttribute(MapLayer::attrPresentationOrder, order->second);
-    }
-    if (const auto attributes = groups.attributes.find(name->second);
-        attributes != groups.attributes.end()) {
-        for (const auto& [key, value] : attributes->second) {
-            mapLayer.SetAttribute(QStringLiteral("%1-%2").arg(TStr(MapLayer::attrGroup), key),
-                                  value);
-        }
-    }
+    const auto found = groups.find(View(*groupId));
+    return found == groups.end() ? nullptr : &found->second;
 }
 
 bool IsHidden(const rapidjson::Value& layer) {
@@ -223,23 +241,42 @@ std::vector<MapLayer> StyleLayers(const rapidjson::Document& style, const TStrin
         return layers;
     }
     const StyleGroups groups = ReadGroups(style);
+    // Keys and common values made once: a style has hundreds of layers.
+    const TString nameKey = TStr(MapLayer::attrName);
+    const TString enabledKey = TStr(MapLayer::attrDefaultEnabled);
+    const TString minZoomKey = TStr(MapLayer::attrMinZoom);
+    const TString typeKey = TStr(MapLayer::attrType);
+    const TString styleNameKey = TStr(MapLayer::attrStyleName);
+    const TString shown = TStr(MapLayer::valueTrue);
+    const TString hidden = TStr(MapLayer::valueFalse);
+    const TString features = TStr(MapLayer::valueFeatures);
+    std::unordered_map<double, TString> zoomTexts;
+
+    layers.reserve(styleLayers->Size());
     for (const rapidjson::Value& layer : styleLayers->GetArray()) {
         const rapidjson::Value* id = Json::Find(layer, "id");
         if (id == nullptr || !id->IsString()) {
             continue;
         }
-        MapLayer mapLayer;
-        mapLayer.SetAttribute(MapLayer::attrName, Json::ToTString(*id));
-        mapLayer.SetAttribute(MapLayer::attrDefaultEnabled,
-                              TStr(IsHidden(layer) ? MapLayer::valueFalse : MapLayer::valueTrue));
-        ApplyGroup(layer, groups, mapLayer);
-        if (!isUserStyle) {
-            mapLayer.SetAttribute(MapLayer::attrMinZoom,
-                                  TString::number(MinimumZoom(layer), 'g', kZoomDigits));
+        const GroupAttributes* group = GroupOf(layer, groups);
+        AttributeMap attributes;
+        attributes.reserve(kStyleLayerAttributes + (group != nullptr ? group->size() : 0));
+        attributes.emplace(nameKey, Json::ToTString(*id));
+        attributes.emplace(enabledKey, IsHidden(layer) ? hidden : shown);
+        if (group != nullptr) {
+            attributes.insert(group->begin(), group->end());
         }
-        mapLayer.SetAttribute(MapLayer::attrType, TStr(MapLayer::valueFeatures));
-        mapLayer.SetAttribute(MapLayer::attrStyleName, styleName);
-        layers.push_back(std::move(mapLayer));
+        if (!isUserStyle) {
+            const double zoom = MinimumZoom(layer);
+            auto text = zoomTexts.find(zoom);
+            if (text == zoomTexts.end()) {
+                text = zoomTexts.emplace(zoom, TString::number(zoom, 'g', kZoomDigits)).first;
+            }
+            attributes.emplace(minZoomKey, text->second);
+        }
+        attributes.emplace(typeKey, features);
+        attributes.emplace(styleNameKey, styleName);
+        layers.emplace_back(std::move(attributes));
     }
     return layers;
 }

@@ -141,7 +141,7 @@ std::shared_ptr<MapboxParams> MapboxParams::CreateInstance(const TString& url, F
 }
 
 std::int64_t MapboxParams::Now() const {
-    return m_clock ? m_clock() : HostClock::Now().toSecsSinceEpoch();
+    return m_clock ? m_clock() : HostClock::NowUtc().toSecsSinceEpoch();
 }
 
 TString MapboxParams::GetToken() {

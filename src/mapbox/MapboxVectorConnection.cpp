@@ -53,7 +53,7 @@ void KeepOnly(AttributeMap& attributes, const std::set<TString>& keep) {
 }
 
 QDateTime UtcNow() {
-    return HostClock::Now().toUTC();
+    return HostClock::NowUtc();
 }
 
 void WarnMapboxFailure() {

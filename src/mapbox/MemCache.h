@@ -33,7 +33,7 @@ public:
     }
 
 private:
-    QDateTime Now() const { return m_now ? m_now() : HostClock::Now().toUTC(); }
+    QDateTime Now() const { return m_now ? m_now() : HostClock::NowUtc(); }
 
     mutable std::shared_mutex m_mutex;
     std::unordered_map<TString, Entry> m_entries;
