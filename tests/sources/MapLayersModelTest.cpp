@@ -3,33 +3,9 @@
 
 #include <lmxmaps/MapLayersModel.h>
 #include <lmxmaps/MapTileServer.h>
+#include <lmxmaps/MapboxProviders.h>
 
 namespace {
-
-// The library has no vector provider yet: the smallest one that answers IsVector.
-class MinimalVectorProvider : public VectorMapProvider {
-public:
-    using VectorMapProvider::VectorMapProvider;
-
-    std::shared_ptr<MapRenderer> CreateMapRenderer(const MapSceneSpec&,
-                                                   std::function<void()>) override {
-        return nullptr;
-    }
-    bool IsMapRendererUsable(const MapRenderer&, const MapSceneSpec&) override { return false; }
-    double GetDefaultMaxScaleLevel() const override { return 22.0; }
-    double GetPixelsPerCRSUnitAtZoomLevel1() const override { return 1.0; }
-    SpatialProjectorPtr CreateSpatialProjector(const FieldName&, const FieldName&) const override {
-        return {};
-    }
-    RefCntPtr<MapLayers> GetFeatureLayers(const TString&) override { return {}; }
-    RefCntPtr<MapLayers> GetDataLayers(const TString&) override { return {}; }
-    RefCntPtr<ILegendItems> CreateLegendItems(const MapLayer&, const LanguageCode&,
-                                              const ColorPaletteLookup&) override {
-        return {};
-    }
-    void PrepareFeatureLayer(MapLayer&, const LanguageCode&) override {}
-    void PrepareDataLayer(MapLayer&, const LanguageCode&, const ColorPaletteLookup&) override {}
-};
 
 // The tile server serves whole levels only; with tiles of one fixed size it serves the levels
 // in between too, as services that cannot resize their tiles do.
@@ -97,8 +73,8 @@ TEST(MapLayersModelTest, RasterViewsSwitchOffCopiesOfHiddenLayersVectorViewsKeep
         {{QStringLiteral("class"), QStringLiteral("OpenStreetMap")},
          {QStringLiteral("server"), QStringLiteral("127.0.0.1")},
          {QStringLiteral("intermediate-levels"), QStringLiteral("2")}});
-    const MinimalVectorProvider vector(
-        AttributeMap{{QStringLiteral("class"), QStringLiteral("v")}});
+    const MapboxVectorProvider vector(
+        AttributeMap{{QStringLiteral("class"), QStringLiteral("MapboxVector")}});
     EXPECT_EQ(model->GetLayersVisibleAtCurrentZoom(raster), all);
 
     model->SetMapQuery(WorldViewAtLevelTwoAndAHalf());
