@@ -1,7 +1,6 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <limits>
 #include <optional>
 #include <string>
 
@@ -10,72 +9,26 @@
 #include <lmxmaps/host/TLog.h>
 
 #include "host/core/Json.h"
+#include "host/core/SignificantDigits.h"
 
 namespace {
 
-enum class Rounding { Down, Up, Nearest };
-
 using AreaInfos = UrbanMappingIndicator::AreaInfos;
 
-constexpr int kSignificantDigits = 3;
-// Values below 10^3 already have no more than three digits before the point.
-constexpr int kLargestUnroundedExponent = kSignificantDigits - 1;
-// The multiple is taken in 32-bit integers, whose largest power of ten is 10^9.
-constexpr int kLargestUnitExponent = 9;
 constexpr std::size_t kBreakCount = 6;
 // The deciles that bound the five quintiles: the 20th, 40th, 60th, 80th and 100th percentile.
 constexpr std::array<rapidjson::SizeType, 5> kQuintileDeciles = {1, 3, 5, 7, 9};
 constexpr std::uint32_t kCatalogLogSiteId = 0xB48B25F7u;
 
-int TruncatedLog10(double value) {
-    return static_cast<int>(std::log10(std::fabs(value)));
-}
-
-std::int64_t PowerOfTen(int exponent) {
-    std::int64_t power = 1;
-    for (int i = 0; i < exponent; ++i) {
-        power *= 10;
-    }
-    return power;
-}
-
-// To three significant digits. A value whose rounded form would not fit 32-bit integers is
-// kept as it is rather than wrapped around.
-double RoundToSignificantDigits(double value, Rounding rounding) {
-    if (value == 0.0) {
-        return value;
-    }
-    const int exponent = TruncatedLog10(value);
-    const int unitExponent = exponent - kLargestUnroundedExponent;
-    if (unitExponent <= 0 || unitExponent > kLargestUnitExponent) {
-        return value;
-    }
-    const std::int64_t unit = PowerOfTen(unitExponent);
-    const double unitValue = static_cast<double>(unit);
-    const std::int64_t multiple =
-        static_cast<std::int64_t>(std::floor(value / unitValue + 0.5)) * unit;
-    std::int64_t rounded = multiple;
-    if (rounding == Rounding::Down && static_cast<double>(multiple) > value) {
-        rounded -= unit;
-    } else if (rounding == Rounding::Up && value > static_cast<double>(multiple)) {
-        rounded += unit;
-    }
-    if (rounded < std::numeric_limits<std::int32_t>::min() ||
-        rounded > std::numeric_limits<std::int32_t>::max()) {
-        return value;
-    }
-    return static_cast<double>(rounded);
-}
-
-double ReadRounded(const rapidjson::Value& number, Rounding rounding) {
-    return RoundToSignificantDigits(Json::RequireNumber(number), rounding);
+double ReadRounded(const rapidjson::Value& number, SignificantDigits::Direction direction) {
+    return SignificantDigits::Round(Json::RequireNumber(number), direction);
 }
 
 std::int32_t DecimalsToShow(const std::vector<double>& breaks) {
     std::int32_t decimals = 0;
     for (const double value : breaks) {
         if (value != std::floor(value)) {
-            decimals = std::max(decimals, kSignificantDigits - TruncatedLog10(value));
+            decimals = std::max(decimals, SignificantDigits::DecimalsToShow(value));
         }
     }
     return decimals;
@@ -96,12 +49,13 @@ UMAreaInfo ReadAreaInfo(const rapidjson::Value::Member& entry) {
     UMAreaInfo info;
     info.statisticsId = ReadStatisticsId(entry);
     const rapidjson::Value& values = Json::RequireObject(entry.value);
-    info.breaks.assign(kBreakCount, ReadRounded(Json::Member(values, "max"), Rounding::Up));
-    info.breaks.front() = ReadRounded(Json::Member(values, "min"), Rounding::Down);
+    info.breaks.assign(kBreakCount,
+                       ReadRounded(Json::Member(values, "max"), SignificantDigits::Up));
+    info.breaks.front() = ReadRounded(Json::Member(values, "min"), SignificantDigits::Down);
     const rapidjson::Value& deciles = Json::RequireArray(Json::Member(values, "deciles"));
     for (std::size_t i = 0; i < kQuintileDeciles.size() && kQuintileDeciles[i] < deciles.Size();
          ++i) {
-        info.breaks[i + 1] = ReadRounded(deciles[kQuintileDeciles[i]], Rounding::Nearest);
+        info.breaks[i + 1] = ReadRounded(deciles[kQuintileDeciles[i]], SignificantDigits::Nearest);
     }
     info.decimals = DecimalsToShow(info.breaks);
     return info;

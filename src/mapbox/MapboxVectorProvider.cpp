@@ -56,8 +56,7 @@ int LegendPrecision(const std::vector<double>& breaks) {
         if (IsMissingValue(value) || !std::isfinite(value) || value == std::trunc(value)) {
             continue;
         }
-        const int magnitude = static_cast<int>(std::trunc(std::log10(std::fabs(value))));
-        precision = std::max(precision, SignificantDigits::kDigits - magnitude);
+        precision = std::max(precision, SignificantDigits::DecimalsToShow(value));
     }
     return precision;
 }

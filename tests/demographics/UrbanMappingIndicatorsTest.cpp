@@ -55,8 +55,8 @@ TEST(UrbanMappingIndicatorsTest, BreaksRoundToThreeSignificantDigitsTowardTheirR
                           {0, 0, 0, 0},
                           {123456789, 123000000, 124000000, 123000000},
                           {-2100000001, -2110000000, -2100000000, -2100000000},
-                          // Beyond 32-bit integers: kept rather than wrapped around.
-                          {5e12, 5e12, 5e12, 5e12}};
+                          // Beyond 32-bit integers too.
+                          {5.5555e12, 5.55e12, 5.56e12, 5.56e12}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.value);
         EXPECT_EQ(CountyInfo(c.value, c.value, {0, c.value}).breaks,

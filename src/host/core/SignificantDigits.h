@@ -11,11 +11,21 @@ inline constexpr int kDigits = 3;
 
 enum Direction { Down, Nearest, Up };
 
+// The decimal exponent of a non-zero finite value, cut toward zero (0.5 -> 0, 12.25 -> 1).
+inline int Magnitude(double value) {
+    return static_cast<int>(std::trunc(std::log10(std::fabs(value))));
+}
+
+// Decimals that show three significant digits of a value that is not a whole number.
+inline int DecimalsToShow(double value) {
+    return kDigits - Magnitude(value);
+}
+
 inline double Round(double value, Direction direction) {
     if (value == 0.0 || !std::isfinite(value)) {
         return value;
     }
-    const auto magnitude = static_cast<int>(std::trunc(std::log10(std::fabs(value))));
+    const int magnitude = Magnitude(value);
     if (magnitude < kDigits) {
         return value;
     }
