@@ -22,6 +22,9 @@
 #include <lmxmaps/host/TUrl.h>
 
 class MapboxParams;
+namespace Tracing {
+class Activity;
+}
 
 class MapboxVectorConnection : public MapConnection {
 public:
@@ -97,6 +100,8 @@ private:
     // The document's text, else the last one fetched from url, else empty; throws for
     // refusals and missing documents.
     TString Fetch(const TString& url, FetchType fetchType) const;
+    // Fetch inside a tracing activity, which records the URL and a failure.
+    TString FetchTraced(Tracing::Activity& activity, const TString& url, FetchType fetchType) const;
     // server + port + "/" + the segments joined by "/".
     TString MakeUrl(const QStringList& segments) const;
 

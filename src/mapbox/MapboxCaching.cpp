@@ -18,31 +18,23 @@ constexpr std::int64_t kBytesPerMegabyte = 1024 * 1024;
 constexpr std::size_t kCountBytes = sizeof(quint32);
 constexpr std::size_t kCodeUnitBytes = sizeof(char16_t);
 
-class DefaultStyleCache final : public IStyleCache {
+// A memory cache behind one of the cache interfaces.
+template <class Interface, class Entry>
+class DefaultMemoryCache final : public Interface {
 public:
-    explicit DefaultStyleCache(Clock now) : m_cache(std::move(now)) {}
+    explicit DefaultMemoryCache(Clock now) : m_cache(std::move(now)) {}
 
-    bool TryUse(const TString& url, const std::function<void(const StyleEntry&)>& use) override {
+    bool TryUse(const TString& url, const std::function<void(const Entry&)>& use) override {
         return m_cache.TryUse(url, use);
     }
-    void Put(const TString& url, const StyleEntry& entry) override { m_cache.Put(url, entry); }
+    void Put(const TString& url, const Entry& entry) override { m_cache.Put(url, entry); }
 
 private:
-    MemCache<StyleEntry> m_cache;
+    MemCache<Entry> m_cache;
 };
 
-class DefaultTilesetCache final : public ITilesetCache {
-public:
-    explicit DefaultTilesetCache(Clock now) : m_cache(std::move(now)) {}
-
-    bool TryUse(const TString& url, const std::function<void(const TilesetEntry&)>& use) override {
-        return m_cache.TryUse(url, use);
-    }
-    void Put(const TString& url, const TilesetEntry& entry) override { m_cache.Put(url, entry); }
-
-private:
-    MemCache<TilesetEntry> m_cache;
-};
+using DefaultStyleCache = DefaultMemoryCache<IStyleCache, StyleEntry>;
+using DefaultTilesetCache = DefaultMemoryCache<ITilesetCache, TilesetEntry>;
 
 // One string: its UTF-16 code units counted in a 32-bit word, then the code units, all
 // little-endian.

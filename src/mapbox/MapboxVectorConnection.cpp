@@ -149,15 +149,9 @@ void MapboxVectorConnection::DoWithStyle(
         return;
     }
     Tracing::Activity activity(kStyleActivity);
-    activity.SetAttribute("url", ToUtf8(url));
     activity.SetAttribute("user-style", isUserStyle ? "true" : "false");
-    TString text;
-    try {
-        text = Fetch(url, isUserStyle ? FetchType::UserStyle : FetchType::ParamsStyle);
-    } catch (const LumivexException& e) {
-        activity.SetFailed(ToUtf8(e.GetMessage()));
-        throw;
-    }
+    const TString text =
+        FetchTraced(activity, url, isUserStyle ? FetchType::UserStyle : FetchType::ParamsStyle);
     if (text.isEmpty()) {
         activity.SetFailed("no style document");
         throw MapProviderException(MapProviderException::eServiceUnavailable,
@@ -201,14 +195,7 @@ void MapboxVectorConnection::DoWithTileset(
         return;
     }
     Tracing::Activity activity(kTilesetActivity);
-    activity.SetAttribute("url", ToUtf8(url));
-    TString text;
-    try {
-        text = Fetch(url, FetchType::ParamsTileset);
-    } catch (const LumivexException& e) {
-        activity.SetFailed(ToUtf8(e.GetMessage()));
-        throw;
-    }
+    const TString text = FetchTraced(activity, url, FetchType::ParamsTileset);
     if (text.isEmpty()) {
         activity.SetFailed("no tileset document");
         return;
@@ -226,6 +213,17 @@ void MapboxVectorConnection::DoWithTileset(
     entry.expires = UtcNow().addSecs(Options::GetInt(QLatin1String(kStyleTtlOption)));
     use(entry);
     m_tilesetCache->Put(url, entry);
+}
+
+TString MapboxVectorConnection::FetchTraced(Tracing::Activity& activity, const TString& url,
+                                            FetchType fetchType) const {
+    activity.SetAttribute("url", ToUtf8(Secrets::RedactUrl(url)));
+    try {
+        return Fetch(url, fetchType);
+    } catch (const LumivexException& e) {
+        activity.SetFailed(ToUtf8(e.GetMessage()));
+        throw;
+    }
 }
 
 TString MapboxVectorConnection::Fetch(const TString& url, FetchType fetchType) const {
