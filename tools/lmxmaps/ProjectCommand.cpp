@@ -6,45 +6,29 @@
 #include <istream>
 #include <optional>
 #include <ostream>
-#include <stdexcept>
 
 #include <lmxmaps/SpatialProjector.h>
 
+#include "CommandLine.h"
 #include "ExitCodes.h"
 #include "NumberParsing.h"
-#include "OptionValue.h"
 #include "ProjectorNames.h"
 
 namespace {
 
+constexpr const char* kNotes =
+    "Numbers may be separated by blanks or a comma and are written with 17 significant\n"
+    "digits; an undefined result is written as nan. A line that is not two numbers is\n"
+    "reported on standard error with its line number and gives an empty output line.\n"
+    "Exit status: 0 every line handled, 1 some lines were not, 2 bad arguments.\n"
+    "\n"
+    "Projections:\n";
+
 struct ProjectOptions {
-    std::string projection;
+    SpatialProjectorPtr projector;
     bool inverse = false;
     bool unitSquare = false;
-    bool help = false;
 };
-
-ProjectOptions ParseOptions(const std::vector<std::string>& args) {
-    ProjectOptions options;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (const auto projection = OptionValue(args, i, "--projection")) {
-            options.projection = *projection;
-        } else if (arg == "--inverse") {
-            options.inverse = true;
-        } else if (arg == "--unit-square") {
-            options.unitSquare = true;
-        } else if (arg == "--help" || arg == "-h") {
-            options.help = true;
-        } else {
-            throw std::invalid_argument("unknown argument '" + arg + "'");
-        }
-    }
-    if (!options.help && options.projection.empty()) {
-        throw std::invalid_argument("--projection is required");
-    }
-    return options;
-}
 
 // Two numbers separated by blanks and/or one comma; nullopt for anything else.
 std::optional<std::array<double, 2>> ParsePoint(const std::string& line) {
@@ -106,41 +90,28 @@ std::string FormatPoint(std::pair<double, double> point) {
 
 } // namespace
 
-const char* ProjectCommandHelp() {
-    return "usage: lmxmaps project --projection NAME [--inverse] [--unit-square]\n"
-           "\n"
-           "Reads one point per line from standard input and writes one line per input line.\n"
-           "  forward (default)   input \"longitude latitude\" in degrees, output \"x y\" in\n"
-           "                      the projection's plane units\n"
-           "  --inverse           input \"x y\", output \"longitude latitude\"\n"
-           "  --unit-square       use the unit square of the projection's world instead of\n"
-           "                      plane units: the world spans [0, 1] on both axes, and on a\n"
-           "                      wrapping projection each whole turn of longitude adds 1 to x\n"
-           "Numbers may be separated by blanks or a comma and are written with 17 significant\n"
-           "digits; an undefined result is written as nan. A line that is not two numbers is\n"
-           "reported on standard error with its line number and gives an empty output line.\n"
-           "\n"
-           "Projections:\n";
-}
-
 int RunProjectCommand(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
                       std::ostream& err) {
     ProjectOptions options;
-    SpatialProjectorPtr projector;
-    try {
-        options = ParseOptions(args);
-        if (options.help) {
-            out << ProjectCommandHelp() << ProjectorNamesHelp();
-            return ExitCode::kSuccess;
-        }
-        projector = CreateProjectorFromName(options.projection);
-    } catch (const std::invalid_argument& e) {
-        err << "lmxmaps project: " << e.what() << "\n"
-            << "Run 'lmxmaps project --help' for usage.\n";
-        return ExitCode::kUsage;
+    CommandApp app("Reads one point per line from standard input and writes one line per input "
+                   "line.\nForward, the input is \"longitude latitude\" in degrees and the output "
+                   "\"x y\"\nin the projection's plane units.",
+                   "lmxmaps project");
+    AddParsedOption(app, "--projection", options.projector, CreateProjectorFromName,
+                    "the map projection, one of those below")
+        ->type_name("NAME")
+        ->required();
+    app.add_flag("--inverse", options.inverse, "input \"x y\", output \"longitude latitude\"");
+    app.add_flag("--unit-square", options.unitSquare,
+                 "use the unit square of the projection's world instead of plane\n"
+                 "units: the world spans [0, 1] on both axes, and on a wrapping\n"
+                 "projection each whole turn of longitude adds 1 to x");
+    app.footer(std::string(kNotes) + ProjectorNamesHelp());
+    if (const std::optional<int> status = app.ParseArguments(args, out, err)) {
+        return *status;
     }
 
-    const PointFunction apply = MakePointFunction(*projector, options);
+    const PointFunction apply = MakePointFunction(*options.projector, options);
     int status = ExitCode::kSuccess;
     std::string line;
     for (long lineNumber = 1; std::getline(in, line); ++lineNumber) {

@@ -8,5 +8,3 @@
 // args are the words after "project". Returns the process exit status.
 int RunProjectCommand(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
                       std::ostream& err);
-
-const char* ProjectCommandHelp();
