@@ -13,9 +13,9 @@
 #include <lmxmaps/WktParser.h>
 #include <lmxmaps/host/SpatialException.h>
 
+#include "CommandLine.h"
 #include "ExitCodes.h"
 #include "NumberParsing.h"
-#include "OptionValue.h"
 #include "ProjectorNames.h"
 
 namespace {
@@ -26,39 +26,22 @@ constexpr int kDefaultDeviceSize = 1024;
 constexpr double kWorldXOrigin = 0.0;
 constexpr double kUnusedPlumpArgument = 0.0;
 
-enum class Operation { Plump, Generalize, Union, Centroid };
+constexpr const char* kNotes =
+    "Blank lines are ignored. A line that is not WKT, or that an operation rejects, is\n"
+    "reported on standard error with its line number and skipped.\n"
+    "Exit status: 0 every line handled, 1 some lines were not, 2 bad arguments.\n";
 
 struct GeomOptions {
-    Operation operation = Operation::Plump;
-    std::string projection = kDefaultProjection;
+    SpatialProjectorPtr projector;
     int deviceSize = kDefaultDeviceSize;
-    std::optional<double> tolerance;
-    bool help = false;
+    double tolerance = 0.0;
 };
-
-Operation ParseOperation(const std::string& word) {
-    if (word == "plump") {
-        return Operation::Plump;
-    }
-    if (word == "generalize") {
-        return Operation::Generalize;
-    }
-    if (word == "union") {
-        return Operation::Union;
-    }
-    if (word == "centroid") {
-        return Operation::Centroid;
-    }
-    throw std::invalid_argument("unknown operation '" + word +
-                                "' (plump, generalize, union or centroid)");
-}
 
 int ParseDeviceSize(const std::string& text) {
     int size = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), size);
     if (error != std::errc() || end != text.data() + text.size() || size <= 0) {
-        throw std::invalid_argument("--device-size needs a positive whole number, not '" + text +
-                                    "'");
+        throw std::invalid_argument("needs a positive whole number, not '" + text + "'");
     }
     return size;
 }
@@ -66,47 +49,9 @@ int ParseDeviceSize(const std::string& text) {
 double ParseTolerance(const std::string& text) {
     const std::optional<double> tolerance = ParseDouble(text);
     if (!tolerance || !std::isfinite(*tolerance) || *tolerance < 0.0) {
-        throw std::invalid_argument("--tolerance needs a number of at least 0, not '" + text + "'");
+        throw std::invalid_argument("needs a number of at least 0, not '" + text + "'");
     }
     return *tolerance;
-}
-
-void RequireOperation(const GeomOptions& options, Operation operation, const char* option) {
-    if (options.operation != operation) {
-        throw std::invalid_argument(std::string(option) + " does not apply to this operation");
-    }
-}
-
-GeomOptions ParseOptions(const std::vector<std::string>& args) {
-    GeomOptions options;
-    if (args.empty()) {
-        throw std::invalid_argument("an operation is required");
-    }
-    if (args[0] == "--help" || args[0] == "-h") {
-        options.help = true;
-        return options;
-    }
-    options.operation = ParseOperation(args[0]);
-    for (std::size_t i = 1; i < args.size(); ++i) {
-        if (args[i] == "--help" || args[i] == "-h") {
-            options.help = true;
-        } else if (const auto projection = OptionValue(args, i, "--projection")) {
-            RequireOperation(options, Operation::Plump, "--projection");
-            options.projection = *projection;
-        } else if (const auto deviceSize = OptionValue(args, i, "--device-size")) {
-            RequireOperation(options, Operation::Plump, "--device-size");
-            options.deviceSize = ParseDeviceSize(*deviceSize);
-        } else if (const auto tolerance = OptionValue(args, i, "--tolerance")) {
-            RequireOperation(options, Operation::Generalize, "--tolerance");
-            options.tolerance = ParseTolerance(*tolerance);
-        } else {
-            throw std::invalid_argument("unknown argument '" + args[i] + "'");
-        }
-    }
-    if (!options.help && options.operation == Operation::Generalize && !options.tolerance) {
-        throw std::invalid_argument("generalize needs --tolerance");
-    }
-    return options;
 }
 
 std::string Trimmed(const std::string& line) {
@@ -241,62 +186,59 @@ void RunCentroid(GeometryReader& reader, std::ostream& out) {
 
 } // namespace
 
-const char* GeomCommandHelp() {
-    return "usage: lmxmaps geom plump [--projection NAME] [--device-size PIXELS]\n"
-           "       lmxmaps geom generalize --tolerance T\n"
-           "       lmxmaps geom union\n"
-           "       lmxmaps geom centroid\n"
-           "\n"
-           "Reads WKT in longitude/latitude, one geometry per line, from standard input and\n"
-           "writes WKT in longitude/latitude.\n"
-           "  plump       densifies lines and rings along great arcs until every segment is\n"
-           "              short enough to draw straight on a world DEVICE-SIZE pixels wide\n"
-           "              (default 1024) in the projection (default webmercator), and repairs\n"
-           "              rings that cross the antimeridian or enclose a pole\n"
-           "  generalize  thins lines and rings (Douglas-Peucker, a thousandth of T in degrees);\n"
-           "              a geometry with nothing to thin is written as it was read\n"
-           "  union       unites all geometries into one\n"
-           "  centroid    one POINT per geometry (an empty line for an empty geometry)\n"
-           "Blank lines are ignored. A line that is not WKT, or that an operation rejects, is\n"
-           "reported on standard error with its line number and skipped.\n"
-           "\n"
-           "Projections:\n";
-}
-
 int RunGeomCommand(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
                    std::ostream& err) {
     GeomOptions options;
-    SpatialProjectorPtr projector;
-    try {
-        options = ParseOptions(args);
-        if (options.help) {
-            out << GeomCommandHelp() << ProjectorNamesHelp();
-            return ExitCode::kSuccess;
-        }
-        if (options.operation == Operation::Plump) {
-            projector = CreateProjectorFromName(options.projection);
-        }
-    } catch (const std::invalid_argument& e) {
-        err << "lmxmaps geom: " << e.what() << "\n"
-            << "Run 'lmxmaps geom --help' for usage.\n";
-        return ExitCode::kUsage;
+    CommandApp app("Reads WKT in longitude/latitude, one geometry per line, from standard input "
+                   "and\nwrites WKT in longitude/latitude.",
+                   "lmxmaps geom");
+    app.require_subcommand(1);
+    const std::string projections = std::string("\nProjections:\n") + ProjectorNamesHelp();
+    app.footer(kNotes + projections);
+
+    CLI::App* plump = app.add_subcommand(
+        "plump", "densifies lines and rings along great arcs until every segment is\n"
+                 "short enough to draw straight on a world PIXELS wide in the\n"
+                 "projection, and repairs rings that cross the antimeridian or\n"
+                 "enclose a pole");
+    AddParsedOption(*plump, "--projection", options.projector, CreateProjectorFromName,
+                    "the projection of that world, one of those below")
+        ->type_name("NAME")
+        ->default_str(kDefaultProjection)
+        ->force_callback();
+    AddParsedOption(*plump, "--device-size", options.deviceSize, ParseDeviceSize,
+                    "the width of that world in pixels")
+        ->type_name("PIXELS")
+        ->default_str(std::to_string(kDefaultDeviceSize));
+
+    CLI::App* generalize = app.add_subcommand(
+        "generalize", "thins lines and rings (Douglas-Peucker, a thousandth of T in\n"
+                      "degrees); a geometry with nothing to thin is written as it was read");
+    AddParsedOption(*generalize, "--tolerance", options.tolerance, ParseTolerance,
+                    "T: the tolerance, a thousandth of it in degrees")
+        ->type_name("T")
+        ->required();
+
+    CLI::App* unite = app.add_subcommand("union", "unites all geometries into one");
+    CLI::App* centroid = app.add_subcommand(
+        "centroid", "one POINT per geometry (an empty line for an empty geometry)");
+    for (CLI::App* withoutProjection : {generalize, unite, centroid}) {
+        withoutProjection->footer(kNotes);
+    }
+    if (const std::optional<int> status = app.ParseArguments(args, out, err)) {
+        return *status;
     }
 
     GeometryReader reader(in, err);
     bool succeeded = true;
-    switch (options.operation) {
-    case Operation::Plump:
-        RunPlump(reader, *projector, options.deviceSize, out);
-        break;
-    case Operation::Generalize:
-        RunGeneralize(reader, *options.tolerance, out);
-        break;
-    case Operation::Union:
+    if (app.got_subcommand(plump)) {
+        RunPlump(reader, *options.projector, options.deviceSize, out);
+    } else if (app.got_subcommand(generalize)) {
+        RunGeneralize(reader, options.tolerance, out);
+    } else if (app.got_subcommand(unite)) {
         succeeded = RunUnion(reader, out, err);
-        break;
-    case Operation::Centroid:
+    } else if (app.got_subcommand(centroid)) {
         RunCentroid(reader, out);
-        break;
     }
     return succeeded && !reader.AnyFailed() ? ExitCode::kSuccess : ExitCode::kPartialFailure;
 }

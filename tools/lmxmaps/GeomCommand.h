@@ -10,5 +10,3 @@
 // handled, 1 when some were not (they are reported on err and skipped), 2 for bad arguments.
 int RunGeomCommand(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
                    std::ostream& err);
-
-const char* GeomCommandHelp();
