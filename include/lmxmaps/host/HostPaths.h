@@ -9,6 +9,11 @@ namespace HostPaths {
 // ~/.cache/lmxmaps); empty when the system has no cache location.
 TString UserCacheDirectory();
 
+// The directory a directory option names: its value, or for "auto" the per-user directory
+// (with subdirectory appended when given); empty when the option is empty or, for "auto",
+// the system has no cache location.
+TString ConfiguredDirectory(const char* option, const char* subdirectory = nullptr);
+
 // The directory of local map tiles (option "MapTilesDirectory"; "auto" is "maptiles" in the
 // per-user directory).
 TString MapTilesDirectory();

@@ -24,13 +24,20 @@ TString UserCacheDirectory() {
                                : QDir(userCache).filePath(QLatin1String(kPerUserSubdirectory));
 }
 
-TString MapTilesDirectory() {
-    const TString configured = Options::GetString(QLatin1String(kMapTilesOption)).trimmed();
+TString ConfiguredDirectory(const char* option, const char* subdirectory) {
+    const TString configured = Options::GetString(QLatin1String(option)).trimmed();
     if (configured != QLatin1String(kAutomatic)) {
         return configured;
     }
     const TString user = UserCacheDirectory();
-    return user.isEmpty() ? TString() : QDir(user).filePath(QLatin1String(kMapTilesSubdirectory));
+    if (user.isEmpty() || subdirectory == nullptr) {
+        return user;
+    }
+    return QDir(user).filePath(QLatin1String(subdirectory));
+}
+
+TString MapTilesDirectory() {
+    return ConfiguredDirectory(kMapTilesOption, kMapTilesSubdirectory);
 }
 
 } // namespace HostPaths

@@ -12,8 +12,6 @@
 namespace {
 
 constexpr const char* kDirectoryOption = "ExternalCacheDirectory";
-// The directory option's value that stands for the per-user cache directory.
-constexpr const char* kPerUserDirectory = "auto";
 constexpr const char* kFileSuffix = ".sqlite";
 // Leaves room for the suffixes of the database's side files within a file name's 255 bytes.
 constexpr int kMaxNameLength = 200;
@@ -92,11 +90,7 @@ private:
 namespace ExternalCaches {
 
 TString Directory() {
-    const QString configured = Options::GetString(QLatin1String(kDirectoryOption)).trimmed();
-    if (configured != QLatin1String(kPerUserDirectory)) {
-        return configured;
-    }
-    return HostPaths::UserCacheDirectory();
+    return HostPaths::ConfiguredDirectory(kDirectoryOption);
 }
 
 std::shared_ptr<IExternalCache> MakeCache(const TString& name, std::int64_t maxBytes,

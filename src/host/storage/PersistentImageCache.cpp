@@ -10,19 +10,9 @@ namespace {
 
 constexpr const char* kDirectoryOption = "ImageCacheDirectory";
 constexpr const char* kMaxBytesOption = "ImageCacheMaxBytes";
-// The directory option's value that stands for the per-user cache directory.
-constexpr const char* kPerUserDirectory = "auto";
-
-QString ConfiguredDirectory() {
-    const QString configured = Options::GetString(QLatin1String(kDirectoryOption)).trimmed();
-    if (configured != QLatin1String(kPerUserDirectory)) {
-        return configured;
-    }
-    return HostPaths::UserCacheDirectory();
-}
 
 std::unique_ptr<IPersistentImageCache> CreateConfiguredCache() {
-    const QString directory = ConfiguredDirectory();
+    const QString directory = HostPaths::ConfiguredDirectory(kDirectoryOption);
     const long long maxBytes = Options::GetInt(QLatin1String(kMaxBytesOption));
     if (directory.isEmpty() || maxBytes <= 0) {
         TLog::LogMessage(TLog::Severity::Info, QStringLiteral("The disk image cache is off."));
