@@ -123,15 +123,16 @@ TEST_F(RenderCommandTest, BadArgumentsAndUnusableSourcesExitTwoNamingTheProblem)
         QStringList arguments;
         const char* expected;
     } cases[] = {
-        {{QStringLiteral("--bbox"), QStringLiteral("10,10,5,20")}, "--bbox"},
+        {{QStringLiteral("--bbox"), QStringLiteral("10,10,5,20")}, "--bbox: wants four numbers"},
         {{QStringLiteral("--bbox"), QStringLiteral("0,-95,10,0")}, "latitudes"},
-        {{QStringLiteral("--size"), QStringLiteral("0x10")}, "--size"},
-        {{QStringLiteral("--dpr"), QStringLiteral("3")}, "--dpr"},
+        {{QStringLiteral("--size"), QStringLiteral("0x10")}, "--size: wants WxH"},
+        {{QStringLiteral("--dpr"), QStringLiteral("3")}, "--dpr: 3 not in {1,2}"},
         {{QStringLiteral("--bbox"), QStringLiteral("0,0,1,1"), QStringLiteral("--bbox-crs"),
           QStringLiteral("0,0,1,1")},
-         "not both"},
-        {{QStringLiteral("--colour")}, "unknown argument"},
-        {{QStringLiteral("--layers"), QStringLiteral("land,,countries")}, "--layers"},
+         "--bbox excludes --bbox-crs"},
+        {{QStringLiteral("--colour")}, "not expected: --colour"},
+        {{QStringLiteral("--layers"), QStringLiteral("land,,countries")},
+         "--layers: wants layer names"},
         // The default world map has no layers to choose from.
         {{QStringLiteral("--layers"), QStringLiteral("rivers")},
          "has no layer 'rivers'; available layers: none"},

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <optional>
 #include <ostream>
+#include <stdexcept>
 #include <thread>
 
 #include <lmxmaps/MapNamespace.h>
@@ -19,6 +20,7 @@
 #include <lmxmaps/host/Secrets.h>
 #include <lmxmaps/host/TLog.h>
 
+#include "CommandLine.h"
 #include "ExitCodes.h"
 #include "NumberParsing.h"
 #include "SourceFile.h"
@@ -27,7 +29,7 @@ namespace {
 
 constexpr int kDefaultWidth = 1024;
 constexpr int kMaxPixels = 8192;
-constexpr double kDefaultTimeoutSeconds = 120.0;
+constexpr int kDefaultTimeoutSeconds = 120;
 constexpr double kMercatorLatitudeLimit = 85.0511287798066;
 constexpr auto kPollInterval = std::chrono::milliseconds(50);
 // Drawn where no tile covers the view (beyond the map's world).
@@ -48,8 +50,8 @@ struct RenderOptions {
     std::optional<std::vector<std::string>> layers;
     std::optional<Box> lonLatBox;
     std::optional<Box> crsBox;
-    int width = 0;
-    int height = 0;
+    // From the view's shape when absent.
+    std::optional<QSize> size;
     int dpr = 1;
     std::string out = "map.png";
     bool offline = false;
@@ -57,29 +59,9 @@ struct RenderOptions {
     double timeoutSeconds = kDefaultTimeoutSeconds;
 };
 
-void PrintRenderUsage(std::ostream& out) {
-    out << "usage: lmxmaps render [--source FILE|default] [--bbox MINLON,MINLAT,MAXLON,MAXLAT |\n"
-           "                      --bbox-crs XMIN,YMIN,XMAX,YMAX] [--size WxH] [--dpr 1|2]\n"
-           "                      [--layers NAME,...] [--out map.png] [--offline]\n"
-           "                      [--compose-when-complete] [--timeout SECONDS]\n"
-           "\n"
-           "Draws one map view of a source to a PNG of exactly the view's size.\n"
-           "  --source      a JSON object of map-source attributes (\"name\" and \"class\"\n"
-           "                required), or default: the built-in world map\n"
-           "  --bbox        the view in degrees (default: the projection's whole world)\n"
-           "  --bbox-crs    the view in the source's map units (Web Mercator metres, or\n"
-           "                degrees for a WMS source in a geographic CRS)\n"
-           "  --size        pixels (default: 1024 wide, height from the view's shape)\n"
-           "  --dpr         pixel ratio: 2 doubles the PNG's pixels (tiles of the next level)\n"
-           "  --layers      enable only these feature layers of the source (default: all)\n"
-           "  --offline     use only tiles in memory or in the disk cache\n"
-           "  --compose-when-complete  draw the tiles only once all have arrived\n"
-           "  --timeout     seconds to wait for tiles (default 120)\n"
-           "Exit status: 0 complete, 1 tiles failed or missing (the PNG is still written),\n"
-           "2 bad arguments or an unusable source.\n";
-}
-
-std::optional<Box> ParseBox(const std::string& text) {
+Box ParseBox(const std::string& text) {
+    const std::invalid_argument refused(
+        "wants four numbers, minimum x and y before maximum x and y: '" + text + "'");
     std::vector<double> values;
     std::size_t start = 0;
     while (start <= text.size()) {
@@ -87,26 +69,34 @@ std::optional<Box> ParseBox(const std::string& text) {
         const std::size_t end = comma == std::string::npos ? text.size() : comma;
         const std::optional<double> value = ParseDouble(text.substr(start, end - start));
         if (!value || !std::isfinite(*value)) {
-            return std::nullopt;
+            throw refused;
         }
         values.push_back(*value);
         start = end + 1;
     }
     if (values.size() != 4 || !(values[0] < values[2]) || !(values[1] < values[3])) {
-        return std::nullopt;
+        throw refused;
     }
     return Box{values[0], values[1], values[2], values[3]};
 }
 
-// Comma-separated names; nullopt when one is empty.
-std::optional<std::vector<std::string>> ParseLayerNames(const std::string& text) {
+Box ParseLonLatBox(const std::string& text) {
+    const Box box = ParseBox(text);
+    if (box.minY < -90 || box.maxY > 90) {
+        throw std::invalid_argument("latitudes lie between -90 and 90: '" + text + "'");
+    }
+    return box;
+}
+
+// Comma-separated names, none empty.
+std::vector<std::string> ParseLayerNames(const std::string& text) {
     std::vector<std::string> names;
     std::size_t start = 0;
     while (start <= text.size()) {
         const std::size_t comma = text.find(',', start);
         const std::size_t end = comma == std::string::npos ? text.size() : comma;
         if (end == start) {
-            return std::nullopt;
+            throw std::invalid_argument("wants layer names separated by commas: '" + text + "'");
         }
         names.push_back(text.substr(start, end - start));
         start = end + 1;
@@ -114,114 +104,69 @@ std::optional<std::vector<std::string>> ParseLayerNames(const std::string& text)
     return names;
 }
 
-bool ParseSize(const std::string& text, int& width, int& height) {
+QSize ParseSize(const std::string& text) {
+    const std::invalid_argument refused("wants WxH with whole pixels from 1 to " +
+                                        std::to_string(kMaxPixels) + ": '" + text + "'");
     const std::size_t x = text.find('x');
     if (x == std::string::npos) {
-        return false;
+        throw refused;
     }
-    const std::optional<double> w = ParseDouble(text.substr(0, x));
-    const std::optional<double> h = ParseDouble(text.substr(x + 1));
-    const auto valid = [](const std::optional<double>& v) {
-        return v && *v >= 1 && *v <= kMaxPixels && *v == std::floor(*v);
+    const auto pixels = [&refused](const std::string& part) {
+        const std::optional<double> value = ParseDouble(part);
+        if (!value || !(*value >= 1 && *value <= kMaxPixels) || *value != std::floor(*value)) {
+            throw refused;
+        }
+        return static_cast<int>(*value);
     };
-    if (!valid(w) || !valid(h)) {
-        return false;
-    }
-    width = static_cast<int>(*w);
-    height = static_cast<int>(*h);
-    return true;
+    return {pixels(text.substr(0, x)), pixels(text.substr(x + 1))};
 }
 
-// False with a message on err for a bad argument.
-bool ParseRenderOptions(const std::vector<std::string>& args, RenderOptions& options,
-                        std::ostream& err) {
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        const auto value = [&](std::string& into) {
-            if (i + 1 >= args.size()) {
-                err << "lmxmaps render: " << arg << " needs a value\n";
-                return false;
-            }
-            into = args[++i];
-            return true;
-        };
-        std::string text;
-        if (arg == "--offline") {
-            options.offline = true;
-        } else if (arg == "--compose-when-complete") {
-            options.composeWhenComplete = true;
-        } else if (arg == "--source") {
-            if (!value(options.source)) {
-                return false;
-            }
-        } else if (arg == "--layers") {
-            if (!value(text)) {
-                return false;
-            }
-            options.layers = ParseLayerNames(text);
-            if (!options.layers) {
-                err << "lmxmaps render: --layers wants layer names separated by commas: '" << text
-                    << "'\n";
-                return false;
-            }
-        } else if (arg == "--out") {
-            if (!value(options.out)) {
-                return false;
-            }
-        } else if (arg == "--bbox" || arg == "--bbox-crs") {
-            if (!value(text)) {
-                return false;
-            }
-            const std::optional<Box> box = ParseBox(text);
-            if (!box) {
-                err << "lmxmaps render: " << arg << " wants four numbers, minimum x and y before "
-                    << "maximum x and y: '" << text << "'\n";
-                return false;
-            }
-            (arg == "--bbox" ? options.lonLatBox : options.crsBox) = box;
-        } else if (arg == "--size") {
-            if (!value(text)) {
-                return false;
-            }
-            if (!ParseSize(text, options.width, options.height)) {
-                err << "lmxmaps render: --size wants WxH with whole pixels from 1 to " << kMaxPixels
-                    << ": '" << text << "'\n";
-                return false;
-            }
-        } else if (arg == "--dpr") {
-            if (!value(text)) {
-                return false;
-            }
-            if (text != "1" && text != "2") {
-                err << "lmxmaps render: --dpr is 1 or 2: '" << text << "'\n";
-                return false;
-            }
-            options.dpr = text == "2" ? 2 : 1;
-        } else if (arg == "--timeout") {
-            if (!value(text)) {
-                return false;
-            }
-            const std::optional<double> seconds = ParseDouble(text);
-            if (!seconds || !(*seconds > 0) || !std::isfinite(*seconds)) {
-                err << "lmxmaps render: --timeout wants a positive number of seconds: '" << text
-                    << "'\n";
-                return false;
-            }
-            options.timeoutSeconds = *seconds;
-        } else {
-            err << "lmxmaps render: unknown argument '" << arg << "'\n";
-            return false;
-        }
+double ParseTimeout(const std::string& text) {
+    const std::optional<double> seconds = ParseDouble(text);
+    if (!seconds || !(*seconds > 0) || !std::isfinite(*seconds)) {
+        throw std::invalid_argument("wants a positive number of seconds: '" + text + "'");
     }
-    if (options.lonLatBox && options.crsBox) {
-        err << "lmxmaps render: give --bbox or --bbox-crs, not both\n";
-        return false;
-    }
-    if (options.lonLatBox && (options.lonLatBox->minY < -90 || options.lonLatBox->maxY > 90)) {
-        err << "lmxmaps render: --bbox latitudes lie between -90 and 90\n";
-        return false;
-    }
-    return true;
+    return *seconds;
+}
+
+void AddRenderOptions(CLI::App& app, RenderOptions& options) {
+    app.add_option("--source", options.source,
+                   "a JSON object of map-source attributes (\"name\" and \"class\"\n"
+                   "required), or default: the built-in world map")
+        ->type_name("FILE|default")
+        ->capture_default_str();
+    CLI::Option* lonLatBox =
+        AddParsedOption(app, "--bbox", options.lonLatBox, ParseLonLatBox,
+                        "the view in degrees (default: the projection's whole world)")
+            ->type_name("MINLON,MINLAT,MAXLON,MAXLAT");
+    AddParsedOption(app, "--bbox-crs", options.crsBox, ParseBox,
+                    "the view in the source's map units (Web Mercator metres, or\n"
+                    "degrees for a WMS source in a geographic CRS)")
+        ->type_name("XMIN,YMIN,XMAX,YMAX")
+        ->excludes(lonLatBox);
+    AddParsedOption(app, "--size", options.size, ParseSize,
+                    "pixels (default: " + std::to_string(kDefaultWidth) +
+                        " wide, height from the view's shape)")
+        ->type_name("WxH");
+    app.add_option("--dpr", options.dpr,
+                   "pixel ratio: 2 doubles the PNG's pixels (tiles of the next level)")
+        ->check(CLI::IsMember(std::vector<std::string>{"1", "2"}))
+        ->capture_default_str();
+    AddParsedOption(app, "--layers", options.layers, ParseLayerNames,
+                    "enable only these feature layers of the source (default: all)")
+        ->type_name("NAME,...");
+    app.add_option("--out", options.out, "the PNG to write")
+        ->type_name("FILE")
+        ->capture_default_str();
+    app.add_flag("--offline", options.offline, "use only tiles in memory or in the disk cache");
+    app.add_flag("--compose-when-complete", options.composeWhenComplete,
+                 "draw the tiles only once all have arrived");
+    AddParsedOption(app, "--timeout", options.timeoutSeconds, ParseTimeout,
+                    "seconds to wait for tiles")
+        ->type_name("SECONDS")
+        ->default_str(std::to_string(kDefaultTimeoutSeconds));
+    app.footer("Exit status: 0 complete, 1 tiles failed or missing (the PNG is still written),\n"
+               "2 bad arguments or an unusable source.\n");
 }
 
 // Map units of a point whose longitude may lie beyond +-180 degrees: on a wrapping map whole
@@ -247,6 +192,13 @@ Box DefaultView(const SpatialProjector& projector) {
     const auto [minX, minY] = ProjectUnfolded(projector, -180.0, -kMercatorLatitudeLimit);
     const auto [maxX, maxY] = ProjectUnfolded(projector, 180.0, kMercatorLatitudeLimit);
     return {minX, minY, maxX, maxY};
+}
+
+// The default width, and the height that keeps the view's shape.
+QSize DefaultSize(const Box& view) {
+    const double shape = (view.maxY - view.minY) / (view.maxX - view.minX);
+    return {kDefaultWidth,
+            std::clamp(static_cast<int>(std::lround(kDefaultWidth * shape)), 1, kMaxPixels)};
 }
 
 // Layers the source hides from the layer panel (a tile server's implicit base layer) are not
@@ -419,16 +371,12 @@ void ReportTileProblems(const CompositeMappedImage& composite, std::ostream& err
 
 int RunRenderCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                      bool showProgress) {
-    for (const std::string& arg : args) {
-        if (arg == "--help" || arg == "-h") {
-            PrintRenderUsage(out);
-            return ExitCode::kSuccess;
-        }
-    }
     RenderOptions options;
-    if (!ParseRenderOptions(args, options, err)) {
-        PrintRenderUsage(err);
-        return ExitCode::kUsage;
+    CommandApp app("Draws one map view of a source to a PNG of exactly the view's size.",
+                   "lmxmaps render");
+    AddRenderOptions(app, options);
+    if (const std::optional<int> status = app.ParseArguments(args, out, err)) {
+        return *status;
     }
     const std::unique_ptr<QGuiApplication> application = EnsureGuiApplication();
 
@@ -503,15 +451,10 @@ int RunRenderCommand(const std::vector<std::string>& args, std::ostream& out, st
         err << "lmxmaps render: the view has no area in the source's projection\n";
         return ExitCode::kUsage;
     }
-    if (options.width == 0) {
-        options.width = kDefaultWidth;
-        const double shape = (view.maxY - view.minY) / (view.maxX - view.minX);
-        options.height =
-            std::clamp(static_cast<int>(std::lround(kDefaultWidth * shape)), 1, kMaxPixels);
-    }
+    const QSize size = options.size.value_or(DefaultSize(view));
     // A higher pixel ratio is simply more pixels: the scale level rises and the tiles of the
     // finer level are drawn, which is sharp on any tile server.
-    const QSize pixels(options.width * options.dpr, options.height * options.dpr);
+    const QSize pixels(size.width() * options.dpr, size.height() * options.dpr);
 
     const DataValueRect bbox(DataValue::Real(view.minX), DataValue::Real(view.maxX),
                              DataValue::Real(view.minY), DataValue::Real(view.maxY));
