@@ -71,7 +71,7 @@ TEST(ProjectCommand, ParametrisedProjectionsAndTheirErrors) {
         const Result result = RunProject({"--projection", bad}, "0 0\n");
         EXPECT_EQ(result.status, 2) << bad;
         EXPECT_TRUE(result.out.empty()) << bad;
-        EXPECT_NE(result.err.find("projection"), std::string::npos) << bad;
+        EXPECT_NE(result.err.find("--projection: "), std::string::npos) << bad;
     }
     EXPECT_EQ(RunProject({}, "").status, 2);
     EXPECT_EQ(RunProject({"--projection"}, "").status, 2);
