@@ -27,10 +27,10 @@ TEST(WmsLayersCommand, BadArgumentsExitTwoNamingTheProblem) {
         std::vector<std::string> args;
         const char* expected;
     } cases[] = {
-        {{}, "URL is missing"},
-        {{"--json"}, "URL is missing"},
-        {{"http://127.0.0.1/a?", "http://127.0.0.1/b?"}, "one URL only"},
-        {{"http://127.0.0.1/mapserv?", "--xml"}, "unknown argument '--xml'"},
+        {{}, "URL is required"},
+        {{"--json"}, "URL is required"},
+        {{"http://127.0.0.1/a?", "http://127.0.0.1/b?"}, "not expected: http://127.0.0.1/b?"},
+        {{"http://127.0.0.1/mapserv?", "--xml"}, "not expected: --xml"},
         // Nothing listens on port 9 of the loopback: any attempt to connect would fail with
         // status 1, not 2.
         {{"ftp://127.0.0.1:9/mapserv"}, "not an http or https URL"},
@@ -49,7 +49,8 @@ TEST(WmsLayersCommand, BadArgumentsExitTwoNamingTheProblem) {
 TEST(WmsLayersCommand, HelpDescribesTheOutput) {
     const Result help = RunWmsLayers({"http://127.0.0.1:9/mapserv?", "--help"});
     EXPECT_EQ(help.status, 0);
-    for (const char* text : {"wms-layers URL", "--json", "display-name", "max-scale-denom"}) {
+    for (const char* text :
+         {"wms-layers [OPTIONS] URL", "--json", "display-name", "max-scale-denom"}) {
         EXPECT_NE(help.out.find(text), std::string::npos) << text;
     }
 }

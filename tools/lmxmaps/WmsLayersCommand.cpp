@@ -6,11 +6,13 @@
 #include <ostream>
 #include <rapidjson/ostreamwrapper.h>
 #include <rapidjson/prettywriter.h>
+#include <stdexcept>
 
 #include <lmxmaps/MapProviderException.h>
 #include <lmxmaps/Wms.h>
 #include <lmxmaps/host/TUrl.h>
 
+#include "CommandLine.h"
 #include "ExitCodes.h"
 #include "NumberParsing.h"
 
@@ -21,51 +23,16 @@ constexpr int kHttpsPort = 443;
 constexpr int kColumnGap = 2;
 
 struct WmsLayersOptions {
-    std::string url;
+    AttributeMap connection;
     bool json = false;
 };
 
-void PrintWmsLayersUsage(std::ostream& out) {
-    out << "usage: lmxmaps wms-layers URL [--json]\n"
-           "\n"
-           "Reads the capabilities of a WMS server and lists its layers.\n"
-           "  URL     the server's base address, e.g. http://127.0.0.1:8080/mapserv? or\n"
-           "          https://host/wms?map=world.map (port: the URL's own, else 80 or 443)\n"
-           "  --json  one JSON object: title, version, format, getmap and the layers with\n"
-           "          name, display-name, crs, min-scale-denom and max-scale-denom\n"
-           "Exit status: 0 listed, 1 the server failed or offers nothing usable, 2 bad\n"
-           "arguments.\n";
-}
-
-// False with a message on err for a bad argument.
-bool ParseWmsLayersOptions(const std::vector<std::string>& args, WmsLayersOptions& options,
-                           std::ostream& err) {
-    for (const std::string& arg : args) {
-        if (arg == "--json") {
-            options.json = true;
-        } else if (arg.starts_with("-")) {
-            err << "lmxmaps wms-layers: unknown argument '" << arg << "'\n";
-            return false;
-        } else if (!options.url.empty()) {
-            err << "lmxmaps wms-layers: one URL only, not also '" << arg << "'\n";
-            return false;
-        } else {
-            options.url = arg;
-        }
-    }
-    if (options.url.empty()) {
-        err << "lmxmaps wms-layers: the server's URL is missing\n";
-        return false;
-    }
-    return true;
-}
-
-// The connection attributes of a base URL; nullopt unless it is an http(s) URL with a host.
-std::optional<AttributeMap> ConnectionAttributes(const std::string& text) {
+// The connection attributes of a base URL, which must be an http(s) URL with a host.
+AttributeMap ConnectionAttributes(const std::string& text) {
     const TUrl url(QString::fromStdString(text));
     const TString scheme = url.GetScheme();
     if (!url.IsValid() || (scheme != u"http" && scheme != u"https")) {
-        return std::nullopt;
+        throw std::invalid_argument("'" + text + "' is not an http or https URL with a host");
     }
     TString path = url.GetPath().isEmpty() ? QStringLiteral("/") : url.GetPath();
     if (!url.GetQuery().isEmpty()) {
@@ -211,25 +178,24 @@ void WriteText(const WmsCapabilities& capabilities, std::ostream& out) {
 
 int RunWmsLayersCommand(const std::vector<std::string>& args, std::ostream& out,
                         std::ostream& err) {
-    if (std::find(args.begin(), args.end(), "--help") != args.end() ||
-        std::find(args.begin(), args.end(), "-h") != args.end()) {
-        PrintWmsLayersUsage(out);
-        return ExitCode::kSuccess;
-    }
     WmsLayersOptions options;
-    if (!ParseWmsLayersOptions(args, options, err)) {
-        PrintWmsLayersUsage(err);
-        return ExitCode::kUsage;
-    }
-    const std::optional<AttributeMap> attributes = ConnectionAttributes(options.url);
-    if (!attributes) {
-        err << "lmxmaps wms-layers: '" << options.url
-            << "' is not an http or https URL with a host\n";
-        return ExitCode::kUsage;
+    CommandApp app("Reads the capabilities of a WMS server and lists its layers.",
+                   "lmxmaps wms-layers");
+    AddParsedOption(app, "URL", options.connection, ConnectionAttributes,
+                    "the server's base address, e.g. http://127.0.0.1:8080/mapserv? or\n"
+                    "https://host/wms?map=world.map (port: the URL's own, else 80 or 443)")
+        ->required();
+    app.add_flag("--json", options.json,
+                 "one JSON object: title, version, format, getmap and the layers with\n"
+                 "name, display-name, crs, min-scale-denom and max-scale-denom");
+    app.footer("Exit status: 0 listed, 1 the server failed or offers nothing usable, 2 bad\n"
+               "arguments.\n");
+    if (const std::optional<int> status = app.ParseArguments(args, out, err)) {
+        return *status;
     }
     WmsCapabilities capabilities;
     try {
-        capabilities = FetchCapabilities(*attributes);
+        capabilities = FetchCapabilities(options.connection);
     } catch (const MapProviderException& e) {
         err << "lmxmaps wms-layers: " << ToUtf8(e.GetMessage()) << " (error type " << e.GetType()
             << ")\n";
