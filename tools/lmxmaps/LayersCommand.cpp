@@ -1,6 +1,5 @@
 #include "LayersCommand.h"
 
-#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <map>
 #include <optional>
@@ -10,6 +9,7 @@
 #include <lmxmaps/MapProviderException.h>
 #include <lmxmaps/MapSource.h>
 
+#include "CommandLine.h"
 #include "ExitCodes.h"
 #include "SourceFile.h"
 
@@ -91,9 +91,9 @@ std::vector<MapLayer> LayersOf(const RefCntPtr<MapLayers>& layers) {
 
 int RunLayersCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     LayersOptions options;
-    CLI::App app("Connects a map source as the host does and lists its feature layers for a "
-                 "style, or its data layers for an area, with all their attributes.",
-                 "lmxmaps layers");
+    CommandApp app("Connects a map source as the host does and lists its feature layers for a "
+                   "style, or its data layers for an area, with all their attributes.",
+                   "lmxmaps layers");
     app.add_option("--source", options.source,
                    "a JSON object of map-source attributes (\"name\" and \"class\" required)")
         ->required();
@@ -107,15 +107,8 @@ int RunLayersCommand(const std::vector<std::string>& args, std::ostream& out, st
                  "\"warnings\": [...]}");
     app.footer("Warnings of the source also go to standard error.\nExit status: 0 listed, 1 "
                "listed with warnings, 2 bad arguments or an unusable source.");
-    try {
-        std::vector<std::string> reversed(args.rbegin(), args.rend());
-        app.parse(reversed);
-    } catch (const CLI::CallForHelp&) {
-        out << app.help();
-        return ExitCode::kSuccess;
-    } catch (const CLI::ParseError& e) {
-        err << "lmxmaps layers: " << e.what() << "\n" << app.help();
-        return ExitCode::kUsage;
+    if (const std::optional<int> status = app.ParseArguments(args, out, err)) {
+        return *status;
     }
 
     std::string error;
