@@ -205,6 +205,7 @@ int RunGeomCommand(const std::vector<std::string>& args, std::istream& in, std::
                     "the projection of that world, one of those below")
         ->type_name("NAME")
         ->default_str(kDefaultProjection)
+        // Without the option its default is parsed as a given name is.
         ->force_callback();
     AddParsedOption(*plump, "--device-size", options.deviceSize, ParseDeviceSize,
                     "the width of that world in pixels")
@@ -215,7 +216,7 @@ int RunGeomCommand(const std::vector<std::string>& args, std::istream& in, std::
         "generalize", "thins lines and rings (Douglas-Peucker, a thousandth of T in\n"
                       "degrees); a geometry with nothing to thin is written as it was read");
     AddParsedOption(*generalize, "--tolerance", options.tolerance, ParseTolerance,
-                    "T: the tolerance, a thousandth of it in degrees")
+                    "the tolerance in thousandths of a degree")
         ->type_name("T")
         ->required();
 
