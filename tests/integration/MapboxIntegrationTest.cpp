@@ -155,8 +155,10 @@ TEST_F(MapboxServices, StyleDocumentsBecomeFeatureLayersGroupsAndLanguages) {
     ASSERT_NE(user, nullptr);
     EXPECT_EQ(user->GetStyleJsonUrl(QStringLiteral("parsing")),
               user->GetStyleJsonUrl(QStringLiteral("mapbox://styles/lumivex/parsing")));
-    for (const MapLayer& layer :
-         user->GetStyleLayers(QStringLiteral("mapbox://styles/lumivex/parsing"))->GetLayers()) {
+    const RefCntPtr<MapLayers> userLayers =
+        user->GetStyleLayers(QStringLiteral("mapbox://styles/lumivex/parsing"));
+    EXPECT_EQ(userLayers->GetLayers().size(), std::size(expected));
+    for (const MapLayer& layer : userLayers->GetLayers()) {
         EXPECT_FALSE(layer.HasAttribute(MapLayer::attrMinZoom)) << layer.GetName().toStdString();
     }
     EXPECT_EQ(Connect(UserSource("someuser", kUserToken))
