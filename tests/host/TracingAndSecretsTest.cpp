@@ -67,7 +67,8 @@ TEST(Tracing, ActivitiesNestPerThreadAndReachTheSinkWhenTheyEnd) {
     EXPECT_EQ(outer.parentSpanId, Tracing::SpanId{});
     EXPECT_NE(other.traceId, outer.traceId);
     EXPECT_NE(after.traceId, outer.traceId);
-    EXPECT_EQ(outer.attributes, (std::vector<std::pair<std::string, std::string>>{{"k", "2"}}));
+    EXPECT_EQ(outer.attributes,
+              (std::vector<std::pair<std::string, Tracing::AttributeValue>>{{"k", "2"}}));
     EXPECT_LE(outer.start, inner.start);
     EXPECT_LE(inner.end, outer.end);
     EXPECT_EQ(Tracing::ToHex(outer.spanId).size(), 16u);

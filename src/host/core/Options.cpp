@@ -62,6 +62,16 @@ const std::vector<Definition> kDefinitions = {
      "before it is fetched again."},
     {"MapboxVectorLayerCacheUserStyleTTLSecs", "300",
      "Seconds a parsed user's own Mapbox style is reused before it is fetched again."},
+    {"TelemetryEventsFile", "",
+     "File that map usage events are appended to, one JSON object a line; empty drops them. "
+     "Read when the first event comes."},
+    {"TraceSpansFile", "",
+     "File that finished trace spans are appended to as OTLP/JSON, one ExportTraceServiceRequest "
+     "a line (what an OpenTelemetry Collector's otlpjsonfile receiver reads); empty drops them. "
+     "Read when the first span ends."},
+    {"FeatureFlags", "",
+     "Feature flags switched on: comma-separated 32-bit ids in hexadecimal (0xA76CC2CA records "
+     "map usage as trace spans too)."},
 };
 
 struct Overrides {

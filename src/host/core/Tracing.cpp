@@ -6,6 +6,8 @@
 
 #include <lmxmaps/host/Tracing.h>
 
+#include "OtlpJsonSpanFile.h"
+
 namespace Tracing {
 
 namespace {
@@ -13,6 +15,8 @@ namespace {
 struct TracingState {
     std::mutex sinkMutex;
     std::shared_ptr<const Sink> sink;
+    bool sinkWasSet = false;
+    std::once_flag configuredSinkOnce;
     std::mutex captureMutex;
     std::atomic<bool> capturing{false};
     std::vector<Span> captured;
@@ -53,8 +57,23 @@ std::string Hex(const std::array<std::uint8_t, N>& id) {
     return text;
 }
 
+// Deferred to the first span so that a process that never traces never reads the option.
+void InstallConfiguredSinkOnce(TracingState& state) {
+    std::call_once(state.configuredSinkOnce, [&state] {
+        Sink configured = OtlpJsonSpanFile::ConfiguredSink();
+        if (!configured) {
+            return;
+        }
+        std::lock_guard lock(state.sinkMutex);
+        if (!state.sinkWasSet) {
+            state.sink = std::make_shared<const Sink>(std::move(configured));
+        }
+    });
+}
+
 void Deliver(const Span& span) {
     TracingState& state = State();
+    InstallConfiguredSinkOnce(state);
     std::shared_ptr<const Sink> sink;
     {
         std::lock_guard lock(state.sinkMutex);
@@ -76,6 +95,7 @@ void SetSink(Sink sink) {
     TracingState& state = State();
     std::lock_guard lock(state.sinkMutex);
     state.sink = std::move(shared);
+    state.sinkWasSet = true;
 }
 
 Activity::Activity(std::string name) : m_parent(t_current) {
@@ -101,7 +121,7 @@ Activity::~Activity() {
     }
 }
 
-void Activity::SetAttribute(const std::string& key, std::string value) {
+void Activity::SetAttribute(const std::string& key, AttributeValue value) {
     for (auto& attribute : m_span.attributes) {
         if (attribute.first == key) {
             attribute.second = std::move(value);
@@ -109,6 +129,22 @@ void Activity::SetAttribute(const std::string& key, std::string value) {
         }
     }
     m_span.attributes.emplace_back(key, std::move(value));
+}
+
+void Activity::SetAttribute(const std::string& key, std::string value) {
+    SetAttribute(key, AttributeValue(std::move(value)));
+}
+
+void Activity::SetAttribute(const std::string& key, const char* value) {
+    SetAttribute(key, AttributeValue(std::string(value)));
+}
+
+void Activity::SetAttribute(const std::string& key, double value) {
+    SetAttribute(key, AttributeValue(value));
+}
+
+void Activity::SetAttribute(const std::string& key, bool value) {
+    SetAttribute(key, AttributeValue(value));
 }
 
 void Activity::SetFailed(std::string message) {
