@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
+#include <latch>
 #include <map>
 #include <rapidjson/document.h>
 #include <thread>
@@ -19,7 +20,7 @@
 namespace {
 
 constexpr int kThreads = 4;
-constexpr int kEventsPerThread = 25;
+constexpr int kEventsPerThread = 200;
 
 [[noreturn]] void RunAndExit(void (*scenario)(const QString& dir)) {
     testing::TestPartResultArray failures;
@@ -124,9 +125,12 @@ void FilesScenario(const QString& dir) {
         Tracing::Activity("fetch").SetFailed("refused");
         MapsTelemetry::CaptureServerRenderMapEvent(12.5, 3, 0.25f, QStringLiteral("Dark"), 2);
     }
+    // The threads start together so that their lines meet in the files.
+    std::latch start(kThreads);
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([] {
+        threads.emplace_back([&start] {
+            start.arrive_and_wait();
             for (int i = 0; i < kEventsPerThread; ++i) {
                 MapsTelemetry::CaptureSpatialDataSourceEvent(QStringLiteral("shapefile"));
             }
