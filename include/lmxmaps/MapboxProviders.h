@@ -66,11 +66,10 @@ public:
     bool SupportsClientFetchedMapTiles() const override { return true; }
     std::vector<RefCntPtr<WarningMsg>> FetchErrors() override;
 
-    // Drawing comes with the off-screen renderer, which this build does not have yet: throws
-    // std::logic_error.
+    // A MapboxVectorRenderer over this provider's connection; a connection failure propagates.
     std::shared_ptr<MapRenderer> CreateMapRenderer(const MapSceneSpec& scene,
                                                    std::function<void()> onChange) override;
-    // False: no renderer exists yet.
+    // The renderer is one of ours, over this provider's connection, and can draw the scene.
     bool IsMapRendererUsable(const MapRenderer& renderer, const MapSceneSpec& scene) override;
     double GetDefaultMaxScaleLevel() const override { return kDefaultMaxScaleLevel; }
     double GetPixelsPerCRSUnitAtZoomLevel1() const override;

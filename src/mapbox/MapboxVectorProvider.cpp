@@ -1,9 +1,9 @@
 #include <cmath>
-#include <stdexcept>
 
 #include <lmxmaps/MapProviderException.h>
 #include <lmxmaps/MapboxProviders.h>
 #include <lmxmaps/MapboxVectorConnection.h>
+#include <lmxmaps/MapboxVectorRenderer.h>
 #include <lmxmaps/host/DataValueDisplayFormatter.h>
 #include <lmxmaps/host/TLog.h>
 
@@ -233,14 +233,18 @@ MapboxVectorProvider::CreateLegendItems(const MapLayer& layer, const LanguageCod
     return legend;
 }
 
-std::shared_ptr<MapRenderer> MapboxVectorProvider::CreateMapRenderer(const MapSceneSpec&,
-                                                                     std::function<void()>) {
-    throw std::logic_error("vector maps cannot be drawn yet: this build has no off-screen "
-                           "renderer");
+std::shared_ptr<MapRenderer>
+MapboxVectorProvider::CreateMapRenderer(const MapSceneSpec& scene, std::function<void()> onChange) {
+    const auto connection = RefCntDynamicCast<MapboxVectorConnection>(Connect());
+    LMX_LOGIC_ASSERT_ID(connection != nullptr, kNotAVectorConnectionAssertId);
+    return std::make_shared<MapboxVectorRenderer>(connection, scene, std::move(onChange));
 }
 
-bool MapboxVectorProvider::IsMapRendererUsable(const MapRenderer&, const MapSceneSpec&) {
-    return false;
+bool MapboxVectorProvider::IsMapRendererUsable(const MapRenderer& renderer,
+                                               const MapSceneSpec& scene) {
+    const auto* vector = dynamic_cast<const MapboxVectorRenderer*>(&renderer);
+    return vector != nullptr && vector->GetConnection() == VectorConnection() &&
+           renderer.IsUsable(scene);
 }
 
 TString MapboxVectorProvider::GetAccessToken() {

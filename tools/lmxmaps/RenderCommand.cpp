@@ -24,6 +24,7 @@
 #include "ExitCodes.h"
 #include "NumberParsing.h"
 #include "SourceFile.h"
+#include "VectorRender.h"
 
 namespace {
 
@@ -57,6 +58,8 @@ struct RenderOptions {
     bool offline = false;
     bool composeWhenComplete = false;
     double timeoutSeconds = kDefaultTimeoutSeconds;
+    // Vector sources only.
+    VectorViewOptions vector;
 };
 
 Box ParseBox(const std::string& text) {
@@ -121,6 +124,14 @@ QSize ParseSize(const std::string& text) {
     return {pixels(text.substr(0, x)), pixels(text.substr(x + 1))};
 }
 
+double ParseWash(const std::string& text) {
+    const std::optional<double> wash = ParseDouble(text);
+    if (!wash || !(*wash >= 0.0 && *wash <= 1.0)) {
+        throw std::invalid_argument("wants a number from 0 to 1: '" + text + "'");
+    }
+    return *wash;
+}
+
 double ParseTimeout(const std::string& text) {
     const std::optional<double> seconds = ParseDouble(text);
     if (!seconds || !(*seconds > 0) || !std::isfinite(*seconds)) {
@@ -165,8 +176,29 @@ void AddRenderOptions(CLI::App& app, RenderOptions& options) {
                     "seconds to wait for tiles")
         ->type_name("SECONDS")
         ->default_str(std::to_string(kDefaultTimeoutSeconds));
-    app.footer("Exit status: 0 complete, 1 tiles failed or missing (the PNG is still written),\n"
-               "2 bad arguments or an unusable source.\n");
+    app.add_option("--style", options.vector.style,
+                   "vector sources: the style to draw (required for them)")
+        ->type_name("NAME");
+    app.add_option("--language", options.vector.language,
+                   "vector sources: the language of labels (de, fr_CA, ...)")
+        ->type_name("CODE");
+    CLI::Option* area = app.add_option("--area", options.vector.area,
+                                       "vector sources: the area of --data-layer (State, County, "
+                                       "...; default the first)")
+                            ->type_name("NAME");
+    app.add_option("--data-layer", options.vector.dataLayer,
+                   "vector sources: draw this data layer of the area above its style layer")
+        ->type_name("DATA-ID");
+    area->needs("--data-layer");
+    AddParsedOption(app, "--wash", options.vector.wash, ParseWash,
+                    "vector sources: white laid over the map, 0 (none) to 1 (all)")
+        ->type_name("0..1");
+    app.add_flag("--immediate", options.vector.immediate,
+                 "vector sources: render on this thread, again as data arrives (default: one "
+                 "render on a pool thread that waits for the whole map)");
+    app.footer("Exit status: 0 complete, 1 tiles failed or missing, or a vector map timed out\n"
+               "or failed to load (the PNG is still written), 2 bad arguments or an unusable\n"
+               "source.\n");
 }
 
 // Map units of a point whose longitude may lie beyond +-180 degrees: on a wrapping map whole
@@ -367,6 +399,28 @@ void ReportTileProblems(const CompositeMappedImage& composite, std::ostream& err
     }
 }
 
+// The PNG of a vector source's view, drawn as the host draws it.
+int RenderVectorSource(MapProvider& provider, RenderOptions& options, const DataValueRect& bbox,
+                       const QSize& pixels, std::ostream& out, std::ostream& err) {
+    QImage image(pixels, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(options.dpr);
+    options.vector.layers = options.layers;
+    options.vector.timeoutSeconds = options.timeoutSeconds;
+    const int exitCode = DrawVectorView(provider, options.vector, bbox, image, err);
+    if (exitCode == ExitCode::kUsage) {
+        return exitCode;
+    }
+    image.setDevicePixelRatio(1.0);
+    DrawAttribution(image, AttributionLine(provider), options.dpr);
+    if (!image.save(QString::fromStdString(options.out), "PNG")) {
+        err << "lmxmaps render: cannot write '" << options.out << "'\n";
+        return ExitCode::kUsage;
+    }
+    out << "wrote " << options.out << " (" << pixels.width() << "x" << pixels.height()
+        << ", vector style " << options.vector.style << ")\n";
+    return exitCode;
+}
+
 } // namespace
 
 int RunRenderCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
@@ -378,7 +432,6 @@ int RunRenderCommand(const std::vector<std::string>& args, std::ostream& out, st
     if (const std::optional<int> status = app.ParseArguments(args, out, err)) {
         return *status;
     }
-    const std::unique_ptr<QGuiApplication> application = EnsureGuiApplication();
 
     AttributeMap attributes;
     if (options.source == "default") {
@@ -406,14 +459,27 @@ int RunRenderCommand(const std::vector<std::string>& args, std::ostream& out, st
     std::shared_ptr<MapSource> source;
     RefCntPtr<MapLayers> layers;
     SpatialProjectorPtr projector;
+    std::unique_ptr<QGuiApplication> application;
     try {
         source = MakeMapSource(attributes);
         mapNamespace.AddMapSource(source);
+        const bool vector = source->GetMapProvider()->IsVector();
+        if (vector && options.vector.style.empty()) {
+            err << "lmxmaps render: the vector map source '" << ToUtf8(source->GetName())
+                << "' needs --style NAME\n";
+            return ExitCode::kUsage;
+        }
+        // The display must exist before the application that uses it.
+        if (vector && !PrepareVectorRendering(err)) {
+            return ExitCode::kUsage;
+        }
+        application = EnsureGuiApplication();
         if (!options.offline) {
             source->Connect();
         }
         // A WMS source lists the server's layers, and its projection follows their CRS.
-        layers = source->GetMapProvider()->GetFeatureLayers(TString());
+        layers = vector ? MakeRefCnt<MapLayers>()
+                        : source->GetMapProvider()->GetFeatureLayers(TString());
         projector = source->GetMapProvider()->GetDefaultSpatialProjector();
     } catch (const MapProviderException& e) {
         err << "lmxmaps render: cannot use the map source";
@@ -424,16 +490,11 @@ int RunRenderCommand(const std::vector<std::string>& args, std::ostream& out, st
         return ExitCode::kUsage;
     }
     const std::shared_ptr<MapProvider> provider = source->GetMapProvider();
-    if (!provider->IsRaster()) {
+    if (!provider->IsRaster() && !provider->IsVector()) {
         err << "lmxmaps render: the map source '" << ToUtf8(source->GetName())
-            << "' does not serve raster maps\n";
+            << "' serves neither raster nor vector maps\n";
         return ExitCode::kUsage;
     }
-    RasterMapProvider& raster = provider->AsRaster();
-    if (options.layers && !CheckLayerNames(*layers, *options.layers, source->GetName(), err)) {
-        return ExitCode::kUsage;
-    }
-    EnableLayers(*layers, options.layers);
 
     Box view{};
     if (options.crsBox) {
@@ -458,6 +519,14 @@ int RunRenderCommand(const std::vector<std::string>& args, std::ostream& out, st
 
     const DataValueRect bbox(DataValue::Real(view.minX), DataValue::Real(view.maxX),
                              DataValue::Real(view.minY), DataValue::Real(view.maxY));
+    if (provider->IsVector()) {
+        return RenderVectorSource(*provider, options, bbox, pixels, out, err);
+    }
+    RasterMapProvider& raster = provider->AsRaster();
+    if (options.layers && !CheckLayerNames(*layers, *options.layers, source->GetName(), err)) {
+        return ExitCode::kUsage;
+    }
+    EnableLayers(*layers, options.layers);
     const auto query = MakeRefCnt<MapQuery>(
         layers, projector->GetName(), bbox, static_cast<unsigned int>(pixels.width()),
         static_cast<unsigned int>(pixels.height()), TString(), TString(), false, false);

@@ -78,6 +78,42 @@ std::string Write(const rapidjson::Value& value) {
     return {buffer.GetString(), buffer.GetSize()};
 }
 
+QVariant ToVariant(const rapidjson::Value& value) {
+    switch (value.GetType()) {
+    case rapidjson::kNullType:
+        return QVariant();
+    case rapidjson::kFalseType:
+    case rapidjson::kTrueType:
+        return value.GetBool();
+    case rapidjson::kObjectType: {
+        QVariantMap map;
+        for (const auto& member : value.GetObject()) {
+            map.insert(NameOf(member), ToVariant(member.value));
+        }
+        return map;
+    }
+    case rapidjson::kArrayType: {
+        QVariantList list;
+        list.reserve(static_cast<int>(value.Size()));
+        for (const rapidjson::Value& item : value.GetArray()) {
+            list.append(ToVariant(item));
+        }
+        return list;
+    }
+    case rapidjson::kStringType:
+        return ToTString(value);
+    case rapidjson::kNumberType:
+        if (value.IsInt64()) {
+            return static_cast<qlonglong>(value.GetInt64());
+        }
+        if (value.IsUint64()) {
+            return static_cast<qulonglong>(value.GetUint64());
+        }
+        return value.GetDouble();
+    }
+    return QVariant();
+}
+
 const char* KindName(const rapidjson::Value& value) {
     switch (value.GetType()) {
     case rapidjson::kNullType:

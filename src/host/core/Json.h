@@ -4,6 +4,7 @@
 // the expected and the found kind.
 
 #include <QByteArray>
+#include <QVariant>
 #include <rapidjson/document.h>
 #include <stdexcept>
 #include <string>
@@ -35,6 +36,10 @@ TString ToTString(const rapidjson::Value& string);
 TString NameOf(const rapidjson::Value::Member& member);
 // Compact JSON text.
 std::string Write(const rapidjson::Value& value);
+
+// The value as Qt holds JSON: objects as QVariantMap, arrays as QVariantList, integers as
+// qlonglong (or qulonglong), other numbers as double; null as an invalid QVariant.
+QVariant ToVariant(const rapidjson::Value& value);
 
 // "null", "boolean", "object", "array", "string" or "number".
 const char* KindName(const rapidjson::Value& value);

@@ -62,6 +62,21 @@ const std::vector<Definition> kDefinitions = {
      "before it is fetched again."},
     {"MapboxVectorLayerCacheUserStyleTTLSecs", "300",
      "Seconds a parsed user's own Mapbox style is reused before it is fetched again."},
+    {"MapboxVectorRenderTimeoutSecs", "30",
+     "Seconds a vector map render waits for the whole map before it draws what it has with "
+     "\"Timeout!\" over it; below 1 it waits without limit."},
+    {"MapboxVectorTileCacheSizeMB", "50", "Bound in megabytes on the vector map's tile cache."},
+    {"MapboxVectorExternalTileCache", "false",
+     "Keep the vector map's tiles on disk (mapbox_tile_cache in the external cache directory) "
+     "instead of in memory."},
+    {"QMapboxGLDeferredOnly", "false",
+     "Render vector maps only as blocking tasks on the thread pool, never on the caller's "
+     "thread."},
+    {"QMapboxGLLogging", "false", "Log every step of the off-screen vector map at Info."},
+    {"MapInfoIndicator", "false", "Draw a frame and the view's numbers over every vector map."},
+    {"DumpMapFrames", "false", "Save every rendered vector map frame as a JPEG (debugging)."},
+    {"DumpMapFramesPath", "",
+     "Directory of the dumped frames; empty is Logs/Map in the application data directory."},
     {"TelemetryEventsFile", "",
      "File that map usage events are appended to, one JSON object a line; empty drops them. "
      "Read when the first event comes."},
