@@ -11,7 +11,9 @@
 #include <lmxmaps/MapProvider.h>
 #include <lmxmaps/MapboxVectorConnection.h>
 #include <lmxmaps/MapboxVectorRenderer.h>
+#include <lmxmaps/MapsTelemetry.h>
 #include <lmxmaps/QMapboxGLWrapper.h>
+#include <lmxmaps/host/AppConfig.h>
 #include <lmxmaps/host/AsyncTask.h>
 #include <lmxmaps/host/Options.h>
 #include <lmxmaps/host/QtAsyncRunnable.h>
@@ -228,13 +230,18 @@ void MapboxVectorRenderer::DoRender(QMapboxGLWrapper& wrapper) {
     QElapsedTimer elapsed;
     elapsed.start();
     Tracing::Activity activity(kRenderActivity);
-    activity.SetAttribute("renderer-token", std::to_string(GetRendererToken()));
+    activity.SetAttribute("renderer-token", GetRendererToken());
     activity.SetAttribute(
         "render-mode", wrapper.GetMode() == QMapboxGLWrapper::Immediate ? "Immediate" : "Deferred");
     QImage image = wrapper.RenderToImage();
     m_lastFullyLoaded = wrapper.IsFullyLoaded();
     m_lastTimedOut = wrapper.DidTimeOut();
-    activity.SetAttribute("is-fully-loaded", m_lastFullyLoaded ? "true" : "false");
+    activity.SetAttribute("is-fully-loaded", m_lastFullyLoaded);
+    if (m_lastFullyLoaded && wrapper.GetMode() == QMapboxGLWrapper::Deferred &&
+        AppConfig::IsServer()) {
+        MapsTelemetry::CaptureServerRenderMapEvent(static_cast<double>(elapsed.elapsed()), m_zoom,
+                                                   m_washOpacity, m_styleName, m_pixelRatio);
+    }
     if (!wrapper.GetErrorMsg().isEmpty()) {
         activity.SetFailed(ToUtf8(wrapper.GetErrorMsg()));
         throw std::runtime_error(ToUtf8(wrapper.GetErrorMsg()));
