@@ -39,6 +39,8 @@ public:
 
     // Retires the waiting maps that belong to the calling thread.
     static void Sweep();
+    // How many maps wait for their own thread to retire them.
+    static std::size_t WaitingForRetirement();
 
 protected:
     void OnUpdate(const MapSceneSpec& scene) override;

@@ -185,6 +185,12 @@ void MapboxVectorRenderer::Sweep() {
     }
 }
 
+std::size_t MapboxVectorRenderer::WaitingForRetirement() {
+    RetirementList& list = Retired();
+    std::lock_guard lock(list.mutex);
+    return list.wrappers.size();
+}
+
 void MapboxVectorRenderer::OnUpdate(const MapSceneSpec& scene) {
     Sweep();
     m_washOpacity = scene.washOpacity;
