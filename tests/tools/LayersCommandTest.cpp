@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -126,4 +127,56 @@ TEST_F(LayersCommandTest, ReportsWarningsAndBadArgumentsByExitStatus) {
     const ToolRun help = Run({QStringLiteral("layers"), QStringLiteral("--help")}, cache);
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_TRUE(help.out.contains(QStringLiteral("--area")));
+}
+
+TEST_F(LayersCommandTest, RendersVectorSourcesAndReportsWhatWentWrong) {
+    const QString source = VectorSourceFile();
+    const QString cache = m_directory.filePath(QStringLiteral("cache"));
+    const QString png = m_directory.filePath(QStringLiteral("map.png"));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("DISPLAY"));
+    const auto render = [&](QStringList extra) {
+        QStringList arguments = {QStringLiteral("render"),
+                                 QStringLiteral("--source"),
+                                 source,
+                                 QStringLiteral("--out"),
+                                 png,
+                                 QStringLiteral("--timeout"),
+                                 QStringLiteral("20")};
+        arguments += extra;
+        QProcessEnvironment withCache = environment;
+        withCache.insert(QStringLiteral("LMX_ExternalCacheDirectory"), cache);
+        return RunTool(arguments, withCache);
+    };
+    for (const QStringList& mode : {QStringList(), QStringList{QStringLiteral("--immediate")}}) {
+        const ToolRun drawn =
+            render(QStringList{QStringLiteral("--style"), QStringLiteral("Light"),
+                               QStringLiteral("--bbox"), QStringLiteral("-10,35,30,60"),
+                               QStringLiteral("--size"), QStringLiteral("300x280"),
+                               QStringLiteral("--data-layer"), QStringLiteral("pop_est"),
+                               QStringLiteral("--dpr"), QStringLiteral("2")} +
+                   mode);
+        EXPECT_EQ(drawn.exitCode, 0) << drawn.err.toStdString();
+        EXPECT_EQ(QImage(png).size(), QSize(600, 560));
+    }
+
+    const ToolRun failed = render({QStringLiteral("--style"), QStringLiteral("Unrenderable")});
+    EXPECT_EQ(failed.exitCode, 1);
+    EXPECT_TRUE(failed.err.contains(QStringLiteral("failed to load"))) << failed.err.toStdString();
+    EXPECT_TRUE(QFile::exists(png));
+
+    const QStringList bad[] = {
+        {},
+        {QStringLiteral("--style"), QStringLiteral("Light"), QStringLiteral("--wash"),
+         QStringLiteral("2")},
+        {QStringLiteral("--style"), QStringLiteral("Light"), QStringLiteral("--area"),
+         QStringLiteral("State")},
+        {QStringLiteral("--style"), QStringLiteral("Missing")},
+        {QStringLiteral("--style"), QStringLiteral("Light"), QStringLiteral("--data-layer"),
+         QStringLiteral("no_such_data")},
+    };
+    for (const QStringList& arguments : bad) {
+        const ToolRun run = render(arguments);
+        EXPECT_EQ(run.exitCode, 2) << arguments.join(u' ').toStdString() << run.err.toStdString();
+    }
 }
