@@ -1,4 +1,5 @@
-// lmxmaps layers against the Mapbox fixture of the lmx_servers fixture, run as a user runs it.
+// lmxmaps layers and render of Mapbox sources against the Mapbox fixture of the lmx_servers
+// fixture, run as a user runs them.
 
 #include <QDir>
 #include <QFile>
@@ -16,7 +17,7 @@ namespace {
 
 constexpr const char* kParamsToken = "pk.fixture.lumivextoken";
 
-class LayersCommandTest : public ::testing::Test {
+class MapboxToolTest : public ::testing::Test {
 protected:
     void SetUp() override {
         if (std::getenv("LMX_TEST_SERVERS_DIR") == nullptr) {
@@ -65,7 +66,7 @@ protected:
 
 } // namespace
 
-TEST_F(LayersCommandTest, ListsLayersAsJsonAndFallsBackToTheLastDocumentsWhenOffline) {
+TEST_F(MapboxToolTest, ListsLayersAsJsonAndFallsBackToTheLastDocumentsWhenOffline) {
     const QString source = VectorSourceFile();
     const QString cache = m_directory.filePath(QStringLiteral("cache"));
     const QStringList arguments = {
@@ -93,7 +94,7 @@ TEST_F(LayersCommandTest, ListsLayersAsJsonAndFallsBackToTheLastDocumentsWhenOff
     EXPECT_TRUE(nothingKept.err.contains(QStringLiteral("warning:")));
 }
 
-TEST_F(LayersCommandTest, ReportsWarningsAndBadArgumentsByExitStatus) {
+TEST_F(MapboxToolTest, ReportsWarningsAndBadArgumentsByExitStatus) {
     const QString source = VectorSourceFile();
     const QString cache = m_directory.filePath(QStringLiteral("cache"));
     const ToolRun refused = Run({QStringLiteral("layers"), QStringLiteral("--source"), source,
@@ -129,7 +130,7 @@ TEST_F(LayersCommandTest, ReportsWarningsAndBadArgumentsByExitStatus) {
     EXPECT_TRUE(help.out.contains(QStringLiteral("--area")));
 }
 
-TEST_F(LayersCommandTest, RendersVectorSourcesAndReportsWhatWentWrong) {
+TEST_F(MapboxToolTest, RendersVectorSourcesAndReportsWhatWentWrong) {
     const QString source = VectorSourceFile();
     const QString cache = m_directory.filePath(QStringLiteral("cache"));
     const QString png = m_directory.filePath(QStringLiteral("map.png"));
