@@ -160,6 +160,8 @@ void LoopbackServers::ReadEnvironment() {
             m_mapServerPort = value.toInt();
         } else if (key == QLatin1String("LMX_MAPSERVER_ACCESS_LOG")) {
             m_mapServerLog = value;
+        } else if (key == QLatin1String("LMX_MAPBOX_PORT")) {
+            m_mapboxPort = value.toInt();
         }
     }
     if (m_staticPort <= 0 || m_staticLog.isEmpty() || m_mapServerPort <= 0 ||

@@ -27,7 +27,7 @@ using bench::Median;
 double CpuMs(const rusage& usage);
 void WriteFile(const QString& path, const QString& text);
 
-// Both loopback servers of tests/servers/test-servers in a temporary directory named after
+// The loopback servers of tests/servers/test-servers in a temporary directory named after
 // prefix; one instance a process.
 class LoopbackServers {
 public:
@@ -40,6 +40,8 @@ public:
 
     int StaticPort() const { return m_staticPort; }
     int MapServerPort() const { return m_mapServerPort; }
+    // The Mapbox stand-in (lmx_mapbox_fixture).
+    int MapboxPort() const { return m_mapboxPort; }
     QString StaticLog() const { return m_staticLog; }
     QString MapServerLog() const { return m_mapServerLog; }
     QString StateDir() const { return m_state.path(); }
@@ -56,6 +58,7 @@ private:
     bool m_started = false;
     int m_staticPort = 0;
     int m_mapServerPort = 0;
+    int m_mapboxPort = 0;
     QString m_staticLog;
     QString m_mapServerLog;
 };
