@@ -2,6 +2,7 @@
 // colours of known places.
 
 #include <QPainter>
+#include <QTemporaryDir>
 #include <arpa/inet.h>
 #include <cmath>
 #include <gtest/gtest.h>
@@ -277,6 +278,8 @@ TEST_F(VectorRenderTest, RendersOncePerSceneAndWashesAndClipsWhatItDraws) {
     const MapSceneSpec scene = Scene(*provider, region, Layers({"background", "country-fill"}));
     const std::shared_ptr<MapRenderer> renderer = provider->AsVector().CreateMapRenderer(scene, {});
     EXPECT_TRUE(provider->AsVector().IsMapRendererUsable(*renderer, scene));
+    EXPECT_FALSE(Provider("other")->AsVector().IsMapRendererUsable(*renderer, scene))
+        << "another source's connection";
 
     Tracing::ScopedCapture spans;
     renderer->Update(scene);
@@ -311,6 +314,18 @@ TEST_F(VectorRenderTest, RendersOncePerSceneAndWashesAndClipsWhatItDraws) {
             wash == 1.0f ? QColor(Qt::white) : Blend(Qt::white, kOcean, 127.0 / 255.0);
         EXPECT_TRUE(Near(color, expected, 2)) << wash << " " << Describe(color);
     }
+    // Debugging: each rendered frame is dumped as a JPEG named after the request token.
+    OptionGuard dump("DumpMapFrames");
+    OptionGuard dumpPath("DumpMapFramesPath");
+    QTemporaryDir frames;
+    Options::Set(QStringLiteral("DumpMapFrames"), QStringLiteral("true"));
+    Options::Set(QStringLiteral("DumpMapFramesPath"), frames.path());
+    Draw(*renderer, region);
+    EXPECT_EQ(
+        QImage(frames.filePath(QStringLiteral("%1.jpg").arg(renderer->GetRequestToken()))).size(),
+        region.size);
+    Options::Set(QStringLiteral("DumpMapFrames"), QStringLiteral("false"));
+
     // A scene without a query paints nothing (the magenta stays).
     MapSceneSpec empty = scene;
     empty.query = nullptr;
