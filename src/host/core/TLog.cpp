@@ -9,6 +9,8 @@
 #include <lmxmaps/host/Options.h>
 #include <lmxmaps/host/TLog.h>
 
+#include "host/core/CaptureBuffer.h"
+
 namespace TLog {
 
 namespace {
@@ -31,9 +33,7 @@ struct LogState {
     std::shared_ptr<spdlog::logger> logger;
     std::shared_mutex tagMutex;
     std::set<int> detailTags;
-    std::mutex captureMutex;
-    std::atomic<bool> capturing{false};
-    std::vector<Record> captured;
+    CaptureBuffer<Record> capture;
 
     LogState()
         : logger(std::make_shared<spdlog::logger>(
@@ -72,10 +72,7 @@ void LogMessage(Severity severity, const TString& message) {
 
 void LogMessage(Severity severity, const TString& logSite, const TString& message) {
     LogState& state = State();
-    if (state.capturing.load(std::memory_order_acquire)) {
-        std::lock_guard lock(state.captureMutex);
-        state.captured.push_back({severity, logSite, message});
-    }
+    state.capture.Offer({severity, logSite, message});
     if (logSite.isEmpty()) {
         state.logger->log(ToSpdlog(severity), "{}", ToUtf8(message));
     } else {
@@ -94,23 +91,15 @@ void ReloadOptions() {
 }
 
 ScopedCapture::ScopedCapture() {
-    LogState& state = State();
-    std::lock_guard lock(state.captureMutex);
-    state.captured.clear();
-    state.capturing.store(true, std::memory_order_release);
+    State().capture.Open();
 }
 
 ScopedCapture::~ScopedCapture() {
-    LogState& state = State();
-    std::lock_guard lock(state.captureMutex);
-    state.capturing.store(false, std::memory_order_release);
-    state.captured.clear();
+    State().capture.Close();
 }
 
 std::vector<Record> ScopedCapture::Records() const {
-    LogState& state = State();
-    std::lock_guard lock(state.captureMutex);
-    return state.captured;
+    return State().capture.Records();
 }
 
 } // namespace TLog

@@ -8,6 +8,7 @@
 #include <lmxmaps/host/Telemetry.h>
 
 #include "JsonLinesFile.h"
+#include "host/core/CaptureBuffer.h"
 
 namespace Telemetry {
 
@@ -15,15 +16,9 @@ namespace {
 
 constexpr const char* kFileOption = "TelemetryEventsFile";
 
-struct CaptureState {
-    std::mutex mutex;
-    std::atomic<bool> capturing{false};
-    std::vector<Event> captured;
-};
-
-CaptureState& Capture() {
-    static CaptureState state;
-    return state;
+CaptureBuffer<Event>& Capture() {
+    static CaptureBuffer<Event> capture;
+    return capture;
 }
 
 // Null when the option is empty; chosen once, when the first event comes.
@@ -102,11 +97,7 @@ void Event::SetBool(const std::string& key, bool value) {
 
 void Report(const Event& event) {
     try {
-        CaptureState& capture = Capture();
-        if (capture.capturing.load(std::memory_order_acquire)) {
-            std::lock_guard lock(capture.mutex);
-            capture.captured.push_back(event);
-        }
+        Capture().Offer(event);
         if (JsonLinesFile* file = EventsFile()) {
             file->Append(EventLine(event));
         }
@@ -116,23 +107,15 @@ void Report(const Event& event) {
 }
 
 ScopedCapture::ScopedCapture() {
-    CaptureState& state = Capture();
-    std::lock_guard lock(state.mutex);
-    state.captured.clear();
-    state.capturing.store(true, std::memory_order_release);
+    Capture().Open();
 }
 
 ScopedCapture::~ScopedCapture() {
-    CaptureState& state = Capture();
-    std::lock_guard lock(state.mutex);
-    state.capturing.store(false, std::memory_order_release);
-    state.captured.clear();
+    Capture().Close();
 }
 
 std::vector<Event> ScopedCapture::Events() const {
-    CaptureState& state = Capture();
-    std::lock_guard lock(state.mutex);
-    return state.captured;
+    return Capture().Records();
 }
 
 } // namespace Telemetry

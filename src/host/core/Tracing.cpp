@@ -6,6 +6,8 @@
 
 #include <lmxmaps/host/Tracing.h>
 
+#include "host/core/CaptureBuffer.h"
+
 #include "OtlpJsonSpanFile.h"
 
 namespace Tracing {
@@ -17,9 +19,7 @@ struct TracingState {
     std::shared_ptr<const Sink> sink;
     bool sinkWasSet = false;
     std::once_flag configuredSinkOnce;
-    std::mutex captureMutex;
-    std::atomic<bool> capturing{false};
-    std::vector<Span> captured;
+    CaptureBuffer<Span> capture;
 };
 
 TracingState& State() {
@@ -82,10 +82,7 @@ void Deliver(const Span& span) {
     if (sink && *sink) {
         (*sink)(span);
     }
-    if (state.capturing.load(std::memory_order_acquire)) {
-        std::lock_guard lock(state.captureMutex);
-        state.captured.push_back(span);
-    }
+    state.capture.Offer(span);
 }
 
 } // namespace
@@ -153,23 +150,15 @@ void Activity::SetFailed(std::string message) {
 }
 
 ScopedCapture::ScopedCapture() {
-    TracingState& state = State();
-    std::lock_guard lock(state.captureMutex);
-    state.captured.clear();
-    state.capturing.store(true, std::memory_order_release);
+    State().capture.Open();
 }
 
 ScopedCapture::~ScopedCapture() {
-    TracingState& state = State();
-    std::lock_guard lock(state.captureMutex);
-    state.capturing.store(false, std::memory_order_release);
-    state.captured.clear();
+    State().capture.Close();
 }
 
 std::vector<Span> ScopedCapture::Spans() const {
-    TracingState& state = State();
-    std::lock_guard lock(state.captureMutex);
-    return state.captured;
+    return State().capture.Records();
 }
 
 std::string ToHex(const TraceId& id) {
