@@ -299,7 +299,8 @@ MapQueryPtr RasterMapProvider::ComputeTilesWithWrappedQueries(const MapScaleLeve
         if (!result || result->GetWidth() == 0 || result->GetHeight() == 0 || tiles.empty()) {
             return result;
         }
-        const double mid = (world.minX + world.maxX) / 2.0;
+        // At most a world either side of the view's own centre, wherever that lies.
+        const double mid = (shifted.minX + shifted.maxX) / 2.0;
         double left = std::max(shifted.minX, mid - worldWidth);
         double right = std::min(shifted.maxX, mid + worldWidth);
         const double tileWidth = tiles.front()->GetBBox().Width();

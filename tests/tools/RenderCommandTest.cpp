@@ -99,6 +99,30 @@ TEST_F(RenderCommandTest, AViewSmallerThanItsTilesShowsOnlyItsOwnPart) {
     EXPECT_EQ(wrapped.pixelColor(200, 64), kNorthWest);
 }
 
+TEST_F(RenderCommandTest, AViewWiderThanTheWorldAndOffCentreIsDrawnToBothEdges) {
+    // 540 degrees centred on 170 east, at 512 pixels a world (level 1): x = (lon + 100) * 768/540.
+    const ToolRun run = Render({QStringLiteral("--bbox"), QStringLiteral("-100,-80,440,80"),
+                                QStringLiteral("--size"), QStringLiteral("768x400")});
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    const QImage image(Output());
+    ASSERT_EQ(image.size(), QSize(768, 400));
+    const struct {
+        int x;
+        QColor north;
+        QColor south;
+    } columns[] = {
+        {14, kNorthWest, kSouthWest},  // 90 west
+        {284, kNorthEast, kSouthEast}, // 100 east
+        {427, kNorthWest, kSouthWest}, // 200 east, 160 west of the next world
+        {711, kNorthEast, kSouthEast}, // 400 east, 40 east of the next world
+        {760, kNorthEast, kSouthEast}, // 435 east
+    };
+    for (const auto& column : columns) {
+        EXPECT_EQ(image.pixelColor(column.x, 100), column.north) << "x " << column.x;
+        EXPECT_EQ(image.pixelColor(column.x, 300), column.south) << "x " << column.x;
+    }
+}
+
 TEST_F(RenderCommandTest, MissingAndUnfetchableTilesStillWriteTheImageAndExitOne) {
     ASSERT_TRUE(QFile::remove(QDir(TileSet()).filePath(QStringLiteral("1/1/1.png"))));
     const ToolRun run = Render({QStringLiteral("--bbox-crs"), WorldBox(), QStringLiteral("--size"),
