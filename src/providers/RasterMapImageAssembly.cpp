@@ -94,7 +94,10 @@ RasterMapProvider::GetMappedImages(MapQueryPtr query, bool composeWhenComplete, 
         return collection;
     }
 
-    SetAttribute(attrTileSet, MapCodeString(mapCode) + u'/' + TStr(kTileSetVariant));
+    // The map code picks the tile set of a source that names none of its own.
+    if (GetAttribute(attrTileSet).isEmpty()) {
+        SetAttribute(attrTileSet, MapCodeString(mapCode) + u'/' + TStr(kTileSetVariant));
+    }
     const MapConnectionPtr connection = IsOffline() ? nullptr : ConnectNoThrow();
     IPersistentImageCache* diskCache = MapDiskCache::Get();
 

@@ -277,6 +277,17 @@ TEST_F(RasterMapImageAssemblyTest, BlankAndLocalViewsReadTheirTileFiles) {
         failed += hadErrors ? 1 : 0;
     }
     EXPECT_EQ(failed, 1);
+
+    // A source that names its own tile set keeps it.
+    for (const auto& [column, row] : {std::pair{0, 0}, {1, 0}, {0, 1}, {1, 1}}) {
+        write(QStringLiteral("streets/1/%1/%2.png").arg(column).arg(row), TileColour(row, column));
+    }
+    LocalMapProvider streets(AttributeMap{{QStringLiteral("class"), QStringLiteral("local")},
+                                          {QStringLiteral("tileset"), QStringLiteral("streets")}});
+    const Rendered streetsView = Render(streets, TileGrid::View(world, 512, 512));
+    EXPECT_EQ(streets.GetAttribute(MapProvider::attrTileSet), QStringLiteral("streets"));
+    EXPECT_EQ(streetsView.composite->GetImageObject()->GetImage().pixel(384, 128),
+              TileColour(0, 1));
     EXPECT_EQ(m_server.RequestCount(), 0u);
     Options::Set(QStringLiteral("MapTilesDirectory"), std::nullopt);
 }
