@@ -36,7 +36,8 @@ public:
     void ClearErrors() override;
     std::vector<TString> GetTileUrls() const override;
     std::vector<TileInfo> GetTileInfos() const override;
-    // Uses are counted by the tiles, not by the composite.
+    // Uses are counted by the tiles, not by the composite. Tiles that a use restarts are polled
+    // and drawn again.
     void AddUse() override;
     void RemoveUse() override;
 

@@ -236,6 +236,8 @@ void CompositeMappedImage::AddUse() {
     AutoSynchronize guard(m_compositeLock, "CompositeMappedImage::AddUse", kLockLevel);
     for (const MappedImageUse& use : m_tiles) {
         use.GetInstance()->AddUse();
+        // A first use restarts a cancelled fetch; poll the tiles again until it is drawn.
+        m_updatePending = m_updatePending || use.GetInstance()->HasTask();
     }
 }
 

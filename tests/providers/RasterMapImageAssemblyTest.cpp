@@ -2,6 +2,8 @@
 // composite reuse, memory and disk look-ups, offline views, tile logging and wrap-around.
 
 #include <QTemporaryDir>
+#include <QThreadPool>
+#include <future>
 #include <gtest/gtest.h>
 #include <set>
 
@@ -22,6 +24,24 @@ const ColorObject kWait(1, 2, 3, 255);
 QRgb TileColour(int column, int row) {
     return qRgb(10 * column, 10 * row, 77);
 }
+
+// Holds every thread of Qt's global pool, so that fetches started meanwhile wait in its queue.
+class PoolHeld {
+public:
+    PoolHeld() {
+        QThreadPool* pool = QThreadPool::globalInstance();
+        for (int i = 0; i < pool->maxThreadCount(); ++i) {
+            pool->start([released = m_released] { released.wait(); });
+        }
+    }
+    ~PoolHeld() { m_release.set_value(); }
+    PoolHeld(const PoolHeld&) = delete;
+    PoolHeld& operator=(const PoolHeld&) = delete;
+
+private:
+    std::promise<void> m_release;
+    std::shared_future<void> m_released = m_release.get_future().share();
+};
 
 struct Rendered {
     RefCntPtr<MappedImageCollection> images;
@@ -160,6 +180,35 @@ TEST_F(RasterMapImageAssemblyTest, IdenticalViewsReuseTheCompositeAndWrappedOnes
                 << "image column " << i;
         }
     }
+}
+
+TEST_F(RasterMapImageAssemblyTest, AReusedCompositeDrawsTheTilesRestartedAfterACancel) {
+    MapTileServerProvider provider(Attributes());
+    provider.Connect();
+    const MapQueryPtr view = TileView(2, 1, 1, 2, 1);
+    Rendered first;
+    {
+        // The view goes away before any of its tiles was fetched.
+        const PoolHeld held;
+        first.images = provider.GetMappedImages(view, false, MapCode::Default, kModel, kWait);
+        first.composite = CompositeOf(*first.images);
+        ASSERT_NE(first.composite, nullptr);
+        first.composite->AddUse();
+        first.composite->RemoveUse();
+    }
+    int count = 0;
+    ASSERT_TRUE(PollUntilSettled(*first.composite, count));
+    EXPECT_EQ(m_server.RequestCount(), 0u);
+
+    Rendered again;
+    again.images = provider.GetMappedImages(view, false, MapCode::Default, kModel, kWait);
+    again.composite = CompositeOf(*again.images);
+    ASSERT_EQ(again.composite, first.composite);
+    again.composite->AddUse();
+    ASSERT_TRUE(PollUntilSettled(*again.composite, count));
+    EXPECT_EQ(m_server.RequestCount(), 2u);
+    ExpectTilesAtTheirPlaces(again, 1, 1, 2, 1);
+    again.composite->RemoveUse();
 }
 
 TEST_F(RasterMapImageAssemblyTest, TheSummaryCountsTilesFromMemoryDiskAndNetwork) {
