@@ -10,6 +10,7 @@
 // the view pipeline (memory and disk look-ups, requests for the rest, a composite image per
 // view). VectorMapProvider is the base of providers that render vector maps themselves.
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -173,8 +174,9 @@ public:
 private:
     mutable TReadWriteLock m_attributeLock;
     AttributeMap m_attributes;
-    unsigned int m_connectionCacheHint = 0;
-    bool m_connectErrorReported = false;
+    // Connects run on several threads at once.
+    std::atomic<unsigned int> m_connectionCacheHint{0};
+    std::atomic<bool> m_connectErrorReported{false};
     std::vector<MapStyle> m_mapStyles;
     RefCntPtr<MapLayers> m_storedLayers;
     std::unordered_map<TString, StoredLayerData> m_storedLayerData;
@@ -185,7 +187,7 @@ private:
     // Its own lock: making a projector may connect, which reads and writes the attributes.
     mutable std::mutex m_defaultProjectorMutex;
     mutable SpatialProjectorPtr m_defaultProjector;
-    bool m_canReplaceWithSecureConnection = false;
+    std::atomic<bool> m_canReplaceWithSecureConnection{false};
 };
 
 class RasterMapProvider : public MapProvider {

@@ -40,6 +40,16 @@ ProviderRegistry& TheRegistry() {
 // The built-in classes are registered while the library loads, before any host registration.
 const bool g_builtInClassesRegistered = (BuiltInMapClasses::Register(), true);
 
+// Looks up or creates the connection, starting from the hint that threads connecting the same
+// provider share.
+MapConnectionPtr GetOrCreateConnection(const AttributeMap& attributes,
+                                       std::atomic<unsigned int>& sharedHint) {
+    unsigned int hint = sharedHint;
+    MapConnectionPtr connection = MapConnection::GetOrCreate(attributes, hint);
+    sharedHint = hint;
+    return connection;
+}
+
 bool AttributesMatch(const AttributeMap& own, const AttributeMap& other) {
     if (own.size() != other.size()) {
         return false;
@@ -65,7 +75,7 @@ MapConnectionPtr MapProvider::Connect() {
     }
     MapConnectionPtr connection;
     try {
-        connection = MapConnection::GetOrCreate(GetAttributes(), m_connectionCacheHint);
+        connection = GetOrCreateConnection(GetAttributes(), m_connectionCacheHint);
     } catch (const MapProviderException&) {
         m_connectErrorReported = true;
         throw;
@@ -82,17 +92,16 @@ MapConnectionPtr MapProvider::Connect() {
 
 MapConnectionPtr MapProvider::ConnectNoThrow() {
     try {
-        MapConnectionPtr connection =
-            MapConnection::GetOrCreate(GetAttributes(), m_connectionCacheHint);
+        MapConnectionPtr connection = GetOrCreateConnection(GetAttributes(), m_connectionCacheHint);
         m_connectErrorReported = false;
         return connection;
     } catch (const MapProviderException& e) {
-        if (!m_connectErrorReported) {
+        // Of failures on several threads at once, only the first is reported.
+        if (!m_connectErrorReported.exchange(true)) {
             if (ILinkErrorHandler* handler = LinkErrorMgr::GetHandler()) {
                 handler->ReportLinkError(kLinkErrorKindMapSource, GetAttribute(attrClass),
                                          e.GetMessage());
             }
-            m_connectErrorReported = true;
         }
         return nullptr;
     }

@@ -2,6 +2,7 @@
 #include <atomic>
 #include <gtest/gtest.h>
 #include <stdexcept>
+#include <thread>
 
 #include <lmxmaps/LocalMapProviders.h>
 #include <lmxmaps/MapConnectionAttributes.h>
@@ -52,6 +53,12 @@ public:
         TString message;
     };
     std::vector<Report> reports;
+};
+
+class CountingHandler : public ILinkErrorHandler {
+public:
+    void ReportLinkError(int, const TString&, const TString&) override { ++reports; }
+    std::atomic<int> reports{0};
 };
 
 AttributeMap Attributes(const char16_t* className, AttributeMap more = {}) {
@@ -154,6 +161,32 @@ TEST_F(MapProviderTest, ConnectCompletesAttributesOfflineNeverConnectsAndFailure
     g_failConnects = true;
     EXPECT_EQ(fresh.ConnectNoThrow(), nullptr);
     EXPECT_EQ(handler.reports.size(), 2u);
+}
+
+// Rendering threads connect the same provider at once; run under ThreadSanitizer too.
+TEST_F(MapProviderTest, ConcurrentConnectsOfOneProviderReportAFailureOnce) {
+    CountingHandler handler;
+    LinkErrorMgr::SetHandler(&handler);
+    g_failConnects = true;
+    PlainProvider failing(Attributes(kFailingClass));
+    PlainProvider working(Attributes(kProviderClass));
+    constexpr int kThreads = 4;
+    constexpr int kRounds = 25;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int round = 0; round < kRounds; ++round) {
+                EXPECT_EQ(failing.ConnectNoThrow(), nullptr);
+                EXPECT_NE(t % 2 == 0 ? working.Connect() : working.ConnectNoThrow(), nullptr);
+                // Reads the connection-cache hint while the other threads' connects write it.
+                working.IsConnected();
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(handler.reports, 1);
 }
 
 TEST_F(MapProviderTest, EqualityIsTypeServerUrlAndPortAndMatchingTakesMissingKeysAsEmpty) {
