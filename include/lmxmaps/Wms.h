@@ -8,6 +8,7 @@
 // world-aligned tiles (or asks for it in one piece), and WmsRequestor fetches one GetMap image
 // with a margin around it, checks it and crops the margin off again.
 
+#include <functional>
 #include <mutex>
 #include <set>
 #include <vector>
@@ -35,7 +36,11 @@ struct WmsCapabilities {
     TString imageFormat;
     RefCntPtr<MapLayers> layers;
 
-    static WmsCapabilities Read(const DOMDocument& document);
+    // Sees what was read before the layers (version, title, GetMap address and format) and
+    // throws to refuse the document.
+    using GetMapCheck = std::function<void(const WmsCapabilities&)>;
+
+    static WmsCapabilities Read(const DOMDocument& document, const GetMapCheck& check = {});
 };
 
 class WmsConnection : public MapConnection {

@@ -285,11 +285,14 @@ void ReadLayers(const DOMDocument& document, WmsCapabilities& capabilities) {
 
 } // namespace
 
-WmsCapabilities WmsCapabilities::Read(const DOMDocument& document) {
+WmsCapabilities WmsCapabilities::Read(const DOMDocument& document, const GetMapCheck& check) {
     WmsCapabilities capabilities;
     ReadVersion(document, capabilities);
     ReadTitle(document, capabilities);
     ReadGetMap(document, capabilities);
+    if (check) {
+        check(capabilities);
+    }
     ReadLayers(document, capabilities);
     return capabilities;
 }

@@ -51,6 +51,15 @@ TString StripScheme(const TString& host) {
     return host;
 }
 
+// A server whose GetMap address is denied is refused as denied, whatever else its document
+// offers.
+void CheckGetMapAddress(const WmsCapabilities& capabilities) {
+    if (!WmsConnection::IsAllowedIpAddress(capabilities.getMapHost)) {
+        throw MapProviderException(MapProviderException::eServiceError, TString(),
+                                   MapProviderException::Site(kDisallowedAddressSite));
+    }
+}
+
 } // namespace
 
 const VersionNumber WmsConnection::sDefaultVersion(1, 1, 1);
@@ -64,11 +73,7 @@ WmsConnection::WmsConnection(AttributeMap attributes) : MapConnection(std::move(
                      QStringLiteral("Attempting to retrieve capabilities from WMS server at ") +
                          address);
     const DOMDocument document = DOMParser::Parse(FetchCapabilities(sDefaultVersion));
-    m_capabilities = WmsCapabilities::Read(document);
-    if (!IsAllowedIpAddress(m_capabilities.getMapHost)) {
-        throw MapProviderException(MapProviderException::eServiceError, TString(),
-                                   MapProviderException::Site(kDisallowedAddressSite));
-    }
+    m_capabilities = WmsCapabilities::Read(document, CheckGetMapAddress);
 }
 
 QByteArray WmsConnection::FetchCapabilities(const VersionNumber& version) const {

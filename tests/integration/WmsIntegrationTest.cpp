@@ -472,6 +472,39 @@ TEST_F(WmsIntegrationFixture, CapabilitiesThatCannotServeFailTheConnectionWithTh
     }
 }
 
+// The GetMap address is judged before the layers: a denied one (link-local, denied by default)
+// fails as denied even when no layer is usable.
+TEST_F(WmsIntegrationFixture, TheGetMapAddressIsJudgedBeforeTheLayers) {
+    DocumentServer capabilities;
+    const struct {
+        const char* getMapUrl;
+        const char* crs;
+        MapProviderException::Type type;
+        QString message;
+    } documents[] = {
+        {"http://169.254.169.254/wms?", "EPSG:4326", MapProviderException::eServiceError,
+         LookupTStr(WmsConnection::kConnectionFailedText)},
+        {"http://169.254.169.254/wms?", "EPSG:27700", MapProviderException::eServiceError,
+         LookupTStr(WmsConnection::kConnectionFailedText)},
+    };
+    for (const auto& document : documents) {
+        SCOPED_TRACE(std::string(document.getMapUrl) + " " + document.crs);
+        capabilities.SetDocument(SingleCrsCapabilities(document.getMapUrl, document.crs, {"base"}));
+        const std::shared_ptr<MapSource> source = MapSourceFactory(
+            WmsSource(QStringLiteral("document"), capabilities.Port(), QStringLiteral("/wms")));
+        try {
+            source->Connect();
+            ADD_FAILURE() << "connected";
+        } catch (const MapProviderException& e) {
+            EXPECT_EQ(e.GetType(), document.type);
+            EXPECT_EQ(e.GetMessage(), document.message);
+        }
+        MapConnection::CloseAll();
+    }
+    // The document server stops only once no connection is kept open to it.
+    HTTPRequestor::CloseIdleConnections();
+}
+
 // The format that a document prefers and the version it speaks reach the GetMap requests. A
 // document without any format is tests/wms's.
 TEST_F(WmsIntegrationFixture, DocumentsInOlderVersionsOrOtherFormatsStillServeMaps) {
