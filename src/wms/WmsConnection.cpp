@@ -15,6 +15,7 @@ constexpr std::uint32_t kDisallowedAddressSite = 0x57A10011;
 constexpr std::uint32_t kAccessDeniedSite = 0x57A10012;
 constexpr std::uint32_t kHttpErrorSite = 0x57A10013;
 constexpr std::uint32_t kConnectionFailedSite = 0x57A10014;
+constexpr std::uint32_t kNoGetMapAddressSite = 0x57A10015;
 constexpr int kHttpForbidden = 403;
 constexpr int kHttpProxyAuthenticationRequired = 407;
 
@@ -51,9 +52,15 @@ TString StripScheme(const TString& host) {
     return host;
 }
 
-// A server whose GetMap address is denied is refused as denied, whatever else its document
-// offers.
+// A document must say where maps are fetched, and a server whose GetMap address is denied is
+// refused as denied, whatever else its document offers.
 void CheckGetMapAddress(const WmsCapabilities& capabilities) {
+    if (capabilities.getMapHost.isEmpty()) {
+        const TString message = TStr(WmsConnection::kNoGetMapAddressMessage);
+        TLog::LogMessage(TLog::Severity::Warn, message);
+        throw MapProviderException(MapProviderException::eNoUsableService, message,
+                                   MapProviderException::Site(kNoGetMapAddressSite));
+    }
     if (!WmsConnection::IsAllowedIpAddress(capabilities.getMapHost)) {
         throw MapProviderException(MapProviderException::eServiceError, TString(),
                                    MapProviderException::Site(kDisallowedAddressSite));

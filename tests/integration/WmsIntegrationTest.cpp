@@ -473,8 +473,8 @@ TEST_F(WmsIntegrationFixture, CapabilitiesThatCannotServeFailTheConnectionWithTh
 }
 
 // The GetMap address is judged before the layers: a denied one (link-local, denied by default)
-// fails as denied even when no layer is usable.
-TEST_F(WmsIntegrationFixture, TheGetMapAddressIsJudgedBeforeTheLayers) {
+// fails as denied even when no layer is usable, and a document must name one.
+TEST_F(WmsIntegrationFixture, TheGetMapAddressIsJudgedBeforeTheLayersAndMustBeThere) {
     DocumentServer capabilities;
     const struct {
         const char* getMapUrl;
@@ -486,6 +486,10 @@ TEST_F(WmsIntegrationFixture, TheGetMapAddressIsJudgedBeforeTheLayers) {
          LookupTStr(WmsConnection::kConnectionFailedText)},
         {"http://169.254.169.254/wms?", "EPSG:27700", MapProviderException::eServiceError,
          LookupTStr(WmsConnection::kConnectionFailedText)},
+        {"", "EPSG:4326", MapProviderException::eNoUsableService,
+         QString::fromUtf16(WmsConnection::kNoGetMapAddressMessage)},
+        {"ftp://127.0.0.1/wms", "EPSG:27700", MapProviderException::eNoUsableService,
+         QString::fromUtf16(WmsConnection::kNoGetMapAddressMessage)},
     };
     for (const auto& document : documents) {
         SCOPED_TRACE(std::string(document.getMapUrl) + " " + document.crs);
