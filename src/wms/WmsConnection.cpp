@@ -14,7 +14,6 @@ namespace {
 constexpr std::uint32_t kDisallowedAddressSite = 0x57A10011;
 constexpr std::uint32_t kAccessDeniedSite = 0x57A10012;
 constexpr std::uint32_t kHttpErrorSite = 0x57A10013;
-constexpr std::uint32_t kConnectionFailedSite = 0x57A10014;
 constexpr std::uint32_t kNoGetMapAddressSite = 0x57A10015;
 constexpr int kHttpForbidden = 403;
 constexpr int kHttpProxyAuthenticationRequired = 407;
@@ -51,6 +50,20 @@ TString StripScheme(const TString& host) {
     }
     return host;
 }
+
+// A copy of a host error, of the type it is, with the connection-failure text in front of its
+// message. The message setter is protected; naming it through this class reaches it on any
+// exception of the family.
+class ConnectionFailure : public LumivexException {
+public:
+    static std::unique_ptr<LumivexException> Stacked(const LumivexException& error) {
+        const TString failed = LookupTStr(WmsConnection::kConnectionFailedText);
+        std::unique_ptr<LumivexException> stacked = error.Clone();
+        (stacked.get()->*&ConnectionFailure::SetMessage)(
+            error.GetMessage().isEmpty() ? failed : failed + u' ' + error.GetMessage());
+        return stacked;
+    }
+};
 
 // A document must say where maps are fetched, and a server whose GetMap address is denied is
 // refused as denied, whatever else its document offers.
@@ -123,10 +136,8 @@ QByteArray WmsConnection::FetchCapabilities(const VersionNumber& version) const 
     } catch (const AsyncTask::CancelException&) {
         throw;
     } catch (const LumivexException& e) {
-        throw MapProviderException(
-            MapProviderException::eServiceUnavailable,
-            std::vector<TStringCore>{LookupTStr(kConnectionFailedText), e.GetMessage()},
-            MapProviderException::Site(kConnectionFailedSite));
+        // Keeps its type: a sign-in the user cancelled stays a cancel, not a map error.
+        ConnectionFailure::Stacked(e)->Throw();
     }
     return QByteArray(reinterpret_cast<const char*>(bytes.data()),
                       static_cast<qsizetype>(bytes.size()));

@@ -14,10 +14,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <functional>
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <memory>
 #include <string>
+#include <typeinfo>
 #include <vector>
 
 #include <lmxmaps/MapProviderException.h>
@@ -27,6 +29,7 @@
 #include <lmxmaps/host/DOMParser.h>
 #include <lmxmaps/host/StringTable.h>
 #include <lmxmaps/host/TLog.h>
+#include <lmxmaps/host/UserCancelException.h>
 
 #include "fixture/DocumentServer.h"
 #include "fixture/FixtureWms.h"
@@ -507,6 +510,43 @@ TEST_F(WmsIntegrationFixture, TheGetMapAddressIsJudgedBeforeTheLayersAndMustBeTh
     }
     // The document server stops only once no connection is kept open to it.
     HTTPRequestor::CloseIdleConnections();
+}
+
+// A host error while the capabilities are fetched keeps its own type (a cancelled sign-in stays
+// a cancel, not a map error) behind the connection-failure text.
+TEST_F(WmsIntegrationFixture, HostErrorsOfTheCapabilitiesFetchKeepTheirType) {
+    const QString failed = LookupTStr(WmsConnection::kConnectionFailedText);
+    const struct {
+        std::function<void()> raise;
+        const std::type_info& type;
+        QString message;
+    } errors[] = {
+        {[] { throw UserCancelException(QStringLiteral("Sign-in closed."), {}); },
+         typeid(UserCancelException), failed + QStringLiteral(" Sign-in closed.")},
+        {[] { throw LumivexException(QStringLiteral("No keychain."), {}); },
+         typeid(LumivexException), failed + QStringLiteral(" No keychain.")},
+        {[] { throw AsyncTask::CancelException(QStringLiteral("Stopped."), {}); },
+         typeid(AsyncTask::CancelException), QStringLiteral("Stopped.")},
+    };
+    for (const auto& error : errors) {
+        SCOPED_TRACE(error.type.name());
+        // The fixture asks for a sign-in; the prompt fails as the host's dialogue may.
+        HTTPRequestor::SetAuthenticationPrompt([&error](const HTTPRequest::AuthenticationChallenge&)
+                                                   -> std::optional<HTTPRequest::Credentials> {
+            error.raise();
+            return std::nullopt;
+        });
+        const std::shared_ptr<MapSource> source = MapSourceFactory(
+            WmsSource(QStringLiteral("sign-in"), s_server->Port(), QStringLiteral("/auth/basic")));
+        try {
+            source->Connect();
+            ADD_FAILURE() << "connected";
+        } catch (const LumivexException& e) {
+            EXPECT_EQ(typeid(e), error.type);
+            EXPECT_EQ(e.GetMessage(), error.message);
+        }
+    }
+    HTTPRequestor::SetAuthenticationPrompt(nullptr);
 }
 
 // The format that a document prefers and the version it speaks reach the GetMap requests. A
