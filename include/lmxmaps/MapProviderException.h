@@ -30,7 +30,7 @@ public:
         eLocalImageMissing = 11,
         // The server asked for proxy authentication on a tile fetch.
         eProxyAuthenticationRequired = 12,
-        // A WMS server offers no usable version, format or layer.
+        // A WMS server offers no usable version, format, GetMap address or layer.
         eNoUsableService = 13,
         // No server configured, a WMS service exception, or an address that is not allowed.
         eServiceError = 14,

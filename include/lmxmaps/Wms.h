@@ -59,8 +59,7 @@ public:
     static constexpr StringId kHttpErrorText = 0x4C4D5706u;
     static constexpr StringId kConnectionFailedText = 0x4C4D5707u;
     // Why a document that names no GetMap address is refused.
-    static constexpr const char16_t* kNoGetMapAddressMessage =
-        u"The WMS server's capabilities name no address for map requests (GetMap).";
+    static constexpr StringId kNoGetMapAddressText = 0x4C4D5709u;
 
     // Fetches and reads the capabilities; throws MapProviderException.
     explicit WmsConnection(AttributeMap attributes);

@@ -51,25 +51,11 @@ TString StripScheme(const TString& host) {
     return host;
 }
 
-// A copy of a host error, of the type it is, with the connection-failure text in front of its
-// message. The message setter is protected; naming it through this class reaches it on any
-// exception of the family.
-class ConnectionFailure : public LumivexException {
-public:
-    static std::unique_ptr<LumivexException> Stacked(const LumivexException& error) {
-        const TString failed = LookupTStr(WmsConnection::kConnectionFailedText);
-        std::unique_ptr<LumivexException> stacked = error.Clone();
-        (stacked.get()->*&ConnectionFailure::SetMessage)(
-            error.GetMessage().isEmpty() ? failed : failed + u' ' + error.GetMessage());
-        return stacked;
-    }
-};
-
 // A document must say where maps are fetched, and a server whose GetMap address is denied is
 // refused as denied, whatever else its document offers.
 void CheckGetMapAddress(const WmsCapabilities& capabilities) {
     if (capabilities.getMapHost.isEmpty()) {
-        const TString message = TStr(WmsConnection::kNoGetMapAddressMessage);
+        const TString message = LookupTStr(WmsConnection::kNoGetMapAddressText);
         TLog::LogMessage(TLog::Severity::Warn, message);
         throw MapProviderException(MapProviderException::eNoUsableService, message,
                                    MapProviderException::Site(kNoGetMapAddressSite));
@@ -137,7 +123,9 @@ QByteArray WmsConnection::FetchCapabilities(const VersionNumber& version) const 
         throw;
     } catch (const LumivexException& e) {
         // Keeps its type: a sign-in the user cancelled stays a cancel, not a map error.
-        ConnectionFailure::Stacked(e)->Throw();
+        std::unique_ptr<LumivexException> stacked = e.Clone();
+        stacked->PrependMessage(LookupTStr(kConnectionFailedText));
+        stacked->Throw();
     }
     return QByteArray(reinterpret_cast<const char*>(bytes.data()),
                       static_cast<qsizetype>(bytes.size()));

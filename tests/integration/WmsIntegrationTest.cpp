@@ -490,9 +490,9 @@ TEST_F(WmsIntegrationFixture, TheGetMapAddressIsJudgedBeforeTheLayersAndMustBeTh
         {"http://169.254.169.254/wms?", "EPSG:27700", MapProviderException::eServiceError,
          LookupTStr(WmsConnection::kConnectionFailedText)},
         {"", "EPSG:4326", MapProviderException::eNoUsableService,
-         QString::fromUtf16(WmsConnection::kNoGetMapAddressMessage)},
+         LookupTStr(WmsConnection::kNoGetMapAddressText)},
         {"ftp://127.0.0.1/wms", "EPSG:27700", MapProviderException::eNoUsableService,
-         QString::fromUtf16(WmsConnection::kNoGetMapAddressMessage)},
+         LookupTStr(WmsConnection::kNoGetMapAddressText)},
     };
     for (const auto& document : documents) {
         SCOPED_TRACE(std::string(document.getMapUrl) + " " + document.crs);

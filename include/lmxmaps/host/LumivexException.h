@@ -42,6 +42,9 @@ public:
     [[noreturn]] virtual void Throw() const;
 
     const TString& GetMessage() const { return m_message; }
+    // Puts context in front of the message ("Could not connect. <message>"), keeping the
+    // exception's type and error record.
+    void PrependMessage(const TString& context);
     const TError::ErrorInfo& GetErrorInfo() const { return m_errorInfo; }
     const char* what() const noexcept override { return m_utf8Message.c_str(); }
 

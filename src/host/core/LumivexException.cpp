@@ -36,6 +36,10 @@ void LumivexException::Throw() const {
     throw LumivexException(*this);
 }
 
+void LumivexException::PrependMessage(const TString& context) {
+    SetMessage(m_message.isEmpty() ? context : context + u' ' + m_message);
+}
+
 void LumivexException::SetMessage(TString message) {
     m_message = std::move(message);
     m_utf8Message = ToUtf8(m_message);

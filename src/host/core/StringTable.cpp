@@ -45,6 +45,7 @@ const std::unordered_map<StringId, const char16_t*>& Table() {
         {0x4C4D5706u, u"The WMS server answered with HTTP status %1: %2"},
         {0x4C4D5707u, u"Could not connect to the WMS server."},
         {0x4C4D5708u, u"The WMS server returned an empty reply or one that is not an image."},
+        {0x4C4D5709u, u"The WMS server's capabilities name no address for map requests (GetMap)."},
         {3056974465u, u"The WMS server returned a tile of one blank colour."},
         {0x83d114c3u, u"A line in the geometry has fewer than two points."},
         {0xd238b0dau, u"A polygon ring in the geometry has fewer than four points."},
