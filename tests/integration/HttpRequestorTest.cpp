@@ -207,7 +207,7 @@ TEST_F(HttpRequestorTest, ErrorsCarryTheirStatusOrCodeZeroAndNameTheUrl) {
 }
 
 TEST_F(HttpRequestorTest, BodiesArriveAsTheServerSentThem) {
-    // An empty body is no failure. (What each route serves is FixtureServerTest's.)
+    // An empty body is no failure.
     const RefCntPtr<BinaryHTTPRequestor> empty = Binary(QStringLiteral("/empty"));
     empty->Execute();
     EXPECT_FALSE(empty->HasException());
