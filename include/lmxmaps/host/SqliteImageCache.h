@@ -2,10 +2,11 @@
 // The persistent image cache in one SQLite database file.
 //
 // Layout: one row per entry with the canonical key (see EncodeKey), the expiry time (seconds
-// since the epoch), a use stamp for least-recently-used eviction, the entry's size in bytes
-// (key, extra attributes and image), and a value holding the extra attributes and the image
-// bytes as fetched; a trigger-maintained total of the sizes. A database of an older layout is
-// emptied and remade. An insertion first drops expired entries, then the least recently used
+// since the epoch), whether the entry is kept after it expired (revalidatable entries), a use
+// stamp for least-recently-used eviction, the entry's size in bytes (key, extra attributes and
+// image), and a value holding the extra attributes and the image bytes as fetched; a
+// trigger-maintained total of the sizes. A database of an older layout is emptied and remade.
+// An insertion first drops expired entries that are not kept, then the least recently used
 // ones until the total fits the bound again.
 //
 // Many threads and processes may use one file at once: the database runs in WAL mode (readers
@@ -59,7 +60,9 @@ public:
     SqliteImageCache& operator=(const SqliteImageCache&) = delete;
 
     RefCntPtr<Data> Lookup(const AttributeMap& key) override;
+    RefCntPtr<Data> LookupIncludingExpired(const AttributeMap& key) override;
     bool Insert(const Data& data, std::chrono::seconds maxAge) override;
+    bool InsertRevalidatable(const Data& data, std::chrono::seconds maxAge) override;
     void Clear() override;
     void SetKeyFilter(KeyFilter filter) override;
 

@@ -38,8 +38,9 @@ IPersistentImageCache::Data::Data(const AttributeMap& key, const AttributeMap& e
     : m_key(key), m_extra(extra), m_image(image != nullptr ? image->Clone() : nullptr) {}
 
 IPersistentImageCache::Data::Data(AttributeMap key, AttributeMap extra,
-                                  std::unique_ptr<QtImageObject> image)
-    : m_key(std::move(key)), m_extra(std::move(extra)), m_image(std::move(image)) {}
+                                  std::unique_ptr<QtImageObject> image, bool expired)
+    : m_key(std::move(key)), m_extra(std::move(extra)), m_image(std::move(image)),
+      m_expired(expired) {}
 
 IPersistentImageCache::Data::~Data() = default;
 

@@ -112,6 +112,48 @@ public:
         return filtered;
     }
 
+    RefCntPtr<Data> Find(const AttributeMap& key, bool includeExpired) {
+        AttributeMap filtered = FilteredKey(key);
+        AttributeMap extra;
+        std::unique_ptr<QtImageObject> image;
+        const auto read = [&](const QByteArray& value) {
+            return DecodeValue(value, extra, image);
+        };
+        const QByteArray storedKey = EncodeKey(filtered);
+        const SqliteStore::Found found =
+            includeExpired ? m_store.GetIncludingExpired(storedKey, read)
+                           : (m_store.Get(storedKey, read) ? SqliteStore::Found::Fresh
+                                                           : SqliteStore::Found::No);
+        if (found == SqliteStore::Found::No) {
+            return nullptr;
+        }
+        return MakeRefCnt<Data>(std::move(filtered), std::move(extra), std::move(image),
+                                found == SqliteStore::Found::Expired);
+    }
+
+    // False when nothing was stored: no image, an entry larger than the bound, a failure.
+    bool Store(const Data& data, std::chrono::seconds maxAge, bool keepExpired) {
+        const QtImageObject* image = data.GetImageObject();
+        if (image == nullptr) {
+            return false;
+        }
+        const QByteArray bytes = image->GetEncodedOrPng();
+        if (bytes.isEmpty()) {
+            return false;
+        }
+        const QByteArray extra = EncodeKey(data.GetExtra());
+        SqliteStore::Entry entry;
+        entry.key = EncodeKey(FilteredKey(data.GetKey()));
+        entry.value = EncodeValue(extra, bytes);
+        // The length prefix is framing, not content: it does not count against the bound.
+        entry.size = entry.key.size() + extra.size() + bytes.size();
+        const std::int64_t now = m_store.NowSeconds();
+        entry.expires = now + std::min<std::int64_t>(
+                                  maxAge.count(), std::numeric_limits<std::int64_t>::max() - now);
+        entry.keepExpired = keepExpired;
+        return m_store.Put(entry);
+    }
+
 private:
     SqliteStore m_store;
 
@@ -133,38 +175,20 @@ void SqliteImageCache::SetKeyFilter(KeyFilter filter) {
 }
 
 RefCntPtr<IPersistentImageCache::Data> SqliteImageCache::Lookup(const AttributeMap& key) {
-    AttributeMap filtered = m_impl->FilteredKey(key);
-    AttributeMap extra;
-    std::unique_ptr<QtImageObject> image;
-    const bool found = m_impl->Store().Get(EncodeKey(filtered), [&](const QByteArray& value) {
-        return DecodeValue(value, extra, image);
-    });
-    if (!found) {
-        return nullptr;
-    }
-    return MakeRefCnt<Data>(std::move(filtered), std::move(extra), std::move(image));
+    return m_impl->Find(key, false);
+}
+
+RefCntPtr<IPersistentImageCache::Data>
+SqliteImageCache::LookupIncludingExpired(const AttributeMap& key) {
+    return m_impl->Find(key, true);
 }
 
 bool SqliteImageCache::Insert(const Data& data, std::chrono::seconds maxAge) {
-    const QtImageObject* image = data.GetImageObject();
-    if (image == nullptr || maxAge.count() <= 0) {
-        return false;
-    }
-    const QByteArray bytes = image->GetEncodedOrPng();
-    if (bytes.isEmpty()) {
-        return false;
-    }
-    const QByteArray extra = EncodeKey(data.GetExtra());
-    SqliteStore& store = m_impl->Store();
-    SqliteStore::Entry entry;
-    entry.key = EncodeKey(m_impl->FilteredKey(data.GetKey()));
-    entry.value = EncodeValue(extra, bytes);
-    // The length prefix is framing, not content: it does not count against the bound.
-    entry.size = entry.key.size() + extra.size() + bytes.size();
-    const std::int64_t now = store.NowSeconds();
-    entry.expires = now + std::min<std::int64_t>(maxAge.count(),
-                                                 std::numeric_limits<std::int64_t>::max() - now);
-    return store.Put(entry);
+    return maxAge.count() > 0 && m_impl->Store(data, maxAge, false);
+}
+
+bool SqliteImageCache::InsertRevalidatable(const Data& data, std::chrono::seconds maxAge) {
+    return maxAge.count() >= 0 && m_impl->Store(data, maxAge, true);
 }
 
 void SqliteImageCache::Clear() {

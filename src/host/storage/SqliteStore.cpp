@@ -21,7 +21,7 @@ namespace {
 
 // Raise when the table layout changes. The database's user_version holds it above the owner's
 // format version.
-constexpr int kLayoutVersion = 2;
+constexpr int kLayoutVersion = 3;
 constexpr int kFormatVersionBits = 16;
 constexpr int kEvictionBatch = 64;
 constexpr std::size_t kMaxIdleConnections = 8;
@@ -37,6 +37,7 @@ CREATE TABLE entries(
   id INTEGER PRIMARY KEY,
   key BLOB NOT NULL UNIQUE,
   expires INTEGER NOT NULL,
+  keep_expired INTEGER NOT NULL,
   last_used INTEGER NOT NULL,
   size INTEGER NOT NULL,
   value BLOB NOT NULL);
@@ -209,18 +210,21 @@ public:
             Exec("PRAGMA journal_mode=WAL");
             Exec("PRAGMA synchronous=NORMAL");
             EnsureSchema((kLayoutVersion << kFormatVersionBits) | settings.formatVersion);
-            select.emplace(db, "SELECT expires, value FROM entries WHERE key = ?1");
+            select.emplace(db, "SELECT expires, keep_expired, value FROM entries WHERE key = ?1");
             touch.emplace(db, "UPDATE entries SET last_used = (SELECT max(last_used) FROM "
                               "entries) + 1 WHERE key = ?1");
-            deleteExpiredKey.emplace(db, "DELETE FROM entries WHERE key = ?1 AND expires <= ?2");
+            deleteExpiredKey.emplace(db, "DELETE FROM entries WHERE key = ?1 AND expires <= ?2 "
+                                         "AND keep_expired = 0");
             deleteKey.emplace(db, "DELETE FROM entries WHERE key = ?1");
-            purgeExpired.emplace(db, "DELETE FROM entries WHERE expires <= ?1");
-            upsert.emplace(db,
-                           "INSERT INTO entries(key, expires, last_used, size, value) "
-                           "VALUES(?1, ?2, (SELECT coalesce(max(last_used), 0) + 1 FROM entries), "
-                           "?3, ?4) ON CONFLICT(key) DO UPDATE SET expires = excluded.expires, "
-                           "last_used = excluded.last_used, size = excluded.size, "
-                           "value = excluded.value");
+            purgeExpired.emplace(db,
+                                 "DELETE FROM entries WHERE expires <= ?1 AND keep_expired = 0");
+            upsert.emplace(
+                db, "INSERT INTO entries(key, expires, keep_expired, last_used, size, value) "
+                    "VALUES(?1, ?2, ?5, (SELECT coalesce(max(last_used), 0) + 1 FROM "
+                    "entries), ?3, ?4) ON CONFLICT(key) DO UPDATE SET "
+                    "expires = excluded.expires, keep_expired = excluded.keep_expired, "
+                    "last_used = excluded.last_used, size = excluded.size, "
+                    "value = excluded.value");
             oldest.emplace(db, "SELECT key, size FROM entries WHERE key <> ?1 "
                                "ORDER BY last_used LIMIT ?2");
             storedBytes.emplace(db, "SELECT stored_bytes FROM totals");
@@ -413,6 +417,55 @@ public:
         return evicted;
     }
 
+    // A look-up: an expired entry is deleted unless it is kept, and answered only when it is
+    // kept and includeExpired is set.
+    Found Find(const QByteArray& key, const ValueReader& read, bool includeExpired) {
+        const std::int64_t now = NowSeconds();
+        const Found found = Run("look-up", Found::No, false, [&](Connection& connection) {
+            std::int64_t expires = 0;
+            bool keepExpired = false;
+            QByteArray value;
+            {
+                Execution select(*connection.select);
+                select.Bind(1, key);
+                if (!select.Step()) {
+                    return Found::No;
+                }
+                expires = select.Int64(0);
+                keepExpired = select.Int64(1) != 0;
+                value = select.Blob(2);
+            }
+            const bool expired = expires <= now;
+            if (expired && !keepExpired) {
+                Execution(*connection.deleteExpiredKey).Bind(1, key).Bind(2, now).Step();
+                return Found::No;
+            }
+            if (expired && !includeExpired) {
+                return Found::No;
+            }
+            if (!read(value)) {
+                Execution(*connection.deleteKey).Bind(1, key).Step();
+                return Found::No;
+            }
+            try {
+                Execution(*connection.touch).Bind(1, key).Step();
+            } catch (const SqliteFailure& failure) {
+                // The entry was read; a busy or read-only database only loses the use stamp.
+                if (!IsContention(failure.code)) {
+                    throw;
+                }
+            }
+            return expired ? Found::Expired : Found::Fresh;
+        });
+        Count(found != Found::No ? m_settings.counters.hits : m_settings.counters.misses);
+        return found;
+    }
+
+    std::int64_t NowSeconds() const {
+        const auto now = m_settings.now ? m_settings.now() : std::chrono::system_clock::now();
+        return std::chrono::duration_cast<std::chrono::seconds>(now.time_since_epoch()).count();
+    }
+
 private:
     std::unique_ptr<Connection> Acquire() {
         {
@@ -518,46 +571,16 @@ const SqliteStore::Settings& SqliteStore::GetSettings() const {
 }
 
 std::int64_t SqliteStore::NowSeconds() const {
-    const Clock& clock = m_impl->GetSettings().now;
-    const auto now = clock ? clock() : std::chrono::system_clock::now();
-    return std::chrono::duration_cast<std::chrono::seconds>(now.time_since_epoch()).count();
+    return m_impl->NowSeconds();
 }
 
 bool SqliteStore::Get(const QByteArray& key, const ValueReader& read) {
-    const std::int64_t now = NowSeconds();
-    const bool found = m_impl->Run("look-up", false, false, [&](Impl::Connection& connection) {
-        std::int64_t expires = 0;
-        QByteArray value;
-        {
-            Execution select(*connection.select);
-            select.Bind(1, key);
-            if (!select.Step()) {
-                return false;
-            }
-            expires = select.Int64(0);
-            value = select.Blob(1);
-        }
-        if (expires <= now) {
-            Execution(*connection.deleteExpiredKey).Bind(1, key).Bind(2, now).Step();
-            return false;
-        }
-        if (!read(value)) {
-            Execution(*connection.deleteKey).Bind(1, key).Step();
-            return false;
-        }
-        try {
-            Execution(*connection.touch).Bind(1, key).Step();
-        } catch (const SqliteFailure& failure) {
-            // The entry was read; a busy or read-only database only loses the use stamp.
-            if (!IsContention(failure.code)) {
-                throw;
-            }
-        }
-        return true;
-    });
-    const CounterNames& counters = m_impl->GetSettings().counters;
-    Count(found ? counters.hits : counters.misses);
-    return found;
+    return m_impl->Find(key, read, false) == Found::Fresh;
+}
+
+SqliteStore::Found SqliteStore::GetIncludingExpired(const QByteArray& key,
+                                                    const ValueReader& read) {
+    return m_impl->Find(key, read, true);
 }
 
 bool SqliteStore::Put(const Entry& entry) {
@@ -575,6 +598,7 @@ bool SqliteStore::Put(const Entry& entry) {
             .Bind(2, entry.expires)
             .Bind(3, entry.size)
             .Bind(4, entry.value)
+            .Bind(5, std::int64_t{entry.keepExpired ? 1 : 0})
             .Step();
         const std::int64_t evictedNow = m_impl->EvictBeyondBounds(connection, entry.key);
         transaction.Commit();

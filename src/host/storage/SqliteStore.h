@@ -2,12 +2,12 @@
 // A bounded store of byte values under byte keys in one SQLite database file: the storage
 // under the disk image cache and the named external caches.
 //
-// Layout: one row per entry with the key, the expiry time (seconds since the epoch), a use
-// stamp for least-recently-used eviction, the size the entry counts against the byte bound,
-// and the value; trigger-maintained totals of the sizes and of the entries. A store written
-// under another layout or another format of its values is emptied and remade. An insertion
-// first drops expired entries, then the least recently used ones until the store is within
-// both bounds again.
+// Layout: one row per entry with the key, the expiry time (seconds since the epoch), whether
+// the entry is kept after it expired, a use stamp for least-recently-used eviction, the size
+// the entry counts against the byte bound, and the value; trigger-maintained totals of the
+// sizes and of the entries. A store written under another layout or another format of its
+// values is emptied and remade. An insertion first drops expired entries that are not kept,
+// then the least recently used ones until the store is within both bounds again.
 //
 // Many threads and processes may use one file at once: the database runs in WAL mode (readers
 // do not block the writer), every writing transaction takes the write lock up front (BEGIN
@@ -65,6 +65,9 @@ public:
         QByteArray value;
         // Seconds since the epoch; the entry reads as absent from then on.
         std::int64_t expires = kNeverExpires;
+        // After it expired the entry stays (until the bounds evict it) for look-ups that ask
+        // for expired entries too; otherwise it is deleted.
+        bool keepExpired = false;
         // What the entry counts against the byte bound.
         std::int64_t size = 0;
     };
@@ -83,9 +86,13 @@ public:
     const Settings& GetSettings() const;
     std::int64_t NowSeconds() const;
 
+    enum class Found { No, Fresh, Expired };
+
     // Whether an unexpired entry was found under key and read accepted its value; a hit
     // counts as a use.
     bool Get(const QByteArray& key, const ValueReader& read);
+    // As Get, and also finds an expired entry that was stored with keepExpired.
+    Found GetIncludingExpired(const QByteArray& key, const ValueReader& read);
     // Keeps entry, replacing the one under its key, then evicts down to the bounds; false
     // when nothing was stored (an entry larger than the byte bound, or a database failure).
     bool Put(const Entry& entry);
