@@ -5,15 +5,18 @@
 // MapTileServerProvider cuts a view into tiles and gives new tiles a provisional image from
 // cached tiles of nearby levels. MapTileServerConnection holds the servers (used round-robin)
 // and the template, turned into a format string once. MapTileServerRequestor fetches one tile,
-// rejects near-white solid tiles and keeps good ones in the disk cache for as long as the
-// server's Cache-Control allows.
+// rejects near-white solid tiles and keeps good ones in the disk cache as a private HTTP cache
+// would: for the lifetime the server gives them, revalidated with their ETag or Last-Modified
+// date once that is over.
 
 #include <atomic>
 #include <chrono>
 #include <mutex>
+#include <optional>
 
 #include <lmxmaps/MapProvider.h>
 #include <lmxmaps/host/HTTPRequestor.h>
+#include <lmxmaps/host/PersistentImageCache.h>
 
 class MapNamespace;
 class MapSource;
@@ -118,9 +121,18 @@ private:
     bool m_supportsHighDPI = false;
 };
 
+// The disk cache follows the response's caching headers (a private cache): "no-store" is never
+// stored; the lifetime is max-age, else Expires minus Date, else zero; "no-cache" makes it zero.
+// A tile with an ETag or a Last-Modified date is stored even with a zero lifetime and kept
+// after it expired: its next fetch asks only whether it changed, and a 304 answer renews its
+// lifetime without a body. A tile without either is stored only while it is fresh.
+//
+// A server that cannot be reached, times out or answers 5xx fails as eServiceUnavailable, so
+// that an out-of-date copy can stand in for the tile (MappedImageInstance::SetOutOfDateImage).
 class MapTileServerRequestor : public MapRequestor {
 public:
-    // A zero lifetime: the tile is not written to the disk cache.
+    // A zero lifetime: only a tile that can be revalidated is stored, asked for again before
+    // each use.
     static constexpr std::chrono::seconds m_sDoNotCache{0};
     // The log-detail tag of per-tile request logging.
     static constexpr int kRequestLogTag = 30;
@@ -138,12 +150,24 @@ public:
 protected:
     void ExecuteImpl() override;
     virtual RefCntPtr<BinaryHTTPRequestor> CreateRequest() const;
+    // A 304 answer takes the stored copy this fetch revalidated as the result.
     virtual void SendAndProcessResponse(RefCntPtr<BinaryHTTPRequestor> request);
-    virtual std::chrono::seconds GetTileMaxCacheAge(RefCntPtr<BinaryHTTPRequestor> request) const;
+    // The response's freshness lifetime (for a 304, its headers over the stored ones); nullopt
+    // when it must not be stored at all.
+    virtual std::optional<std::chrono::seconds>
+    GetTileMaxCacheAge(RefCntPtr<BinaryHTTPRequestor> request) const;
+    // Stores the result for maxAge with the response's validators and caching headers.
     virtual void CacheTile(std::chrono::seconds maxAge) const;
 
 private:
     void Run(bool urlOnly);
+    AttributeMap DiskCacheKey() const;
+    // The caching headers of the response, over those of the stored copy for a 304.
+    AttributeMap CachingHeadersOf(const BinaryHTTPRequestor& request) const;
+    // Asks only for a change of the stored copy, when it has validators.
+    void MakeConditional(BinaryHTTPRequestor& request) const;
+    // Inside a catch block; always throws.
+    [[noreturn]] void HandleFetchFailure();
 
     RefCntPtr<MapTileServerConnection> m_connection;
     TString m_server;
@@ -151,6 +175,10 @@ private:
     TString m_path;
     mutable std::mutex m_resultUrlMutex;
     mutable TString m_resultUrl;
+    // Set while the fetch runs: the disk copy it revalidates, and the caching headers of the
+    // response.
+    RefCntPtr<IPersistentImageCache::Data> m_storedTile;
+    AttributeMap m_responseCaching;
 };
 
 // The connect hooks of tile-server sources: nothing to authenticate or revalidate.

@@ -1,4 +1,7 @@
+#include <QDateTime>
 #include <QRegularExpression>
+#include <array>
+#include <map>
 
 #include <lmxmaps/MapConnectionAttributes.h>
 #include <lmxmaps/MapDiskCache.h>
@@ -13,10 +16,163 @@ namespace {
 constexpr std::uint32_t kInvalidImageSite = 0xAEE15936;
 constexpr const char* kBitmapCacheSizeOption = "imageobject.preferred.cache.size";
 
+constexpr int kNotModified = 304;
+constexpr int kFirstServerError = 500;
+// Larger delta-seconds count as 2^31 seconds (about 68 years), as in other HTTP caches.
+constexpr qint64 kMaxDeltaSeconds = qint64{1} << 31;
+// An RFC 850 date's two-digit year lies at most this far in the future.
+constexpr int kTwoDigitYearHorizon = 50;
+constexpr int kYearsPerCentury = 100;
+
+// Response headers, by lower-case name, as the caching rules and the stored tile keep them.
+constexpr const char16_t* kCacheControl = u"cache-control";
+constexpr const char16_t* kExpires = u"expires";
+constexpr const char16_t* kDate = u"date";
+constexpr const char16_t* kAge = u"age";
+constexpr const char16_t* kETag = u"etag";
+constexpr const char16_t* kLastModified = u"last-modified";
+// Kept with a stored tile: its validators and what its next lifetime may fall back on.
+constexpr std::array<const char16_t*, 4> kStoredHeaders = {kETag, kLastModified, kCacheControl,
+                                                           kExpires};
+constexpr std::array<const char16_t*, 6> kCachingHeaders = {kETag,    kLastModified, kCacheControl,
+                                                            kExpires, kDate,         kAge};
+
+HTTPRequest::HeaderMap RequestHeaders() {
+    return {{QStringLiteral("Accept-Encoding"), QStringLiteral("gzip,deflate")}};
+}
+
 bool IsNearWhite(const ColorObject& color) {
     const int threshold = MapTileServerRequestor::kNearWhiteThreshold;
     return color.GetRed() > threshold && color.GetGreen() > threshold &&
            color.GetBlue() > threshold;
+}
+
+TString HeaderValue(const AttributeMap& headers, const char16_t* name) {
+    const auto found = headers.find(TStr(name));
+    return found == headers.end() ? TString() : found->second;
+}
+
+bool HasValidator(const AttributeMap& headers) {
+    return !HeaderValue(headers, kETag).isEmpty() || !HeaderValue(headers, kLastModified).isEmpty();
+}
+
+// Cache-Control directives by lower-case name, each with its value (unquoted; empty without
+// one). A repeated directive keeps its first value.
+std::map<TString, TString> CacheDirectives(const TString& cacheControl) {
+    std::map<TString, TString> directives;
+    for (const TString& part : cacheControl.split(u',', Qt::SkipEmptyParts)) {
+        const qsizetype equals = part.indexOf(u'=');
+        const TString name = part.left(equals).trimmed().toLower();
+        TString value = equals < 0 ? TString() : part.mid(equals + 1).trimmed();
+        if (value.size() >= 2 && value.startsWith(u'"') && value.endsWith(u'"')) {
+            value = value.mid(1, value.size() - 2);
+        }
+        if (!name.isEmpty()) {
+            directives.try_emplace(name, value);
+        }
+    }
+    return directives;
+}
+
+// Non-negative whole seconds; nullopt for anything else.
+std::optional<qint64> DeltaSeconds(const TString& text) {
+    static const QRegularExpression digits(QStringLiteral("^\\d+$"));
+    if (!digits.match(text).hasMatch()) {
+        return std::nullopt;
+    }
+    bool ok = false;
+    const qint64 seconds = text.toLongLong(&ok);
+    return ok ? std::min(seconds, kMaxDeltaSeconds) : kMaxDeltaSeconds;
+}
+
+int MonthNumber(const TString& name) {
+    static const QStringList months = {
+        QStringLiteral("jan"), QStringLiteral("feb"), QStringLiteral("mar"), QStringLiteral("apr"),
+        QStringLiteral("may"), QStringLiteral("jun"), QStringLiteral("jul"), QStringLiteral("aug"),
+        QStringLiteral("sep"), QStringLiteral("oct"), QStringLiteral("nov"), QStringLiteral("dec")};
+    return static_cast<int>(months.indexOf(name.toLower())) + 1;
+}
+
+QDateTime UtcDateTime(int year, const TString& month, int day, const QRegularExpressionMatch& match,
+                      int hourGroup) {
+    return QDateTime(QDate(year, MonthNumber(month), day),
+                     QTime(match.captured(hourGroup).toInt(), match.captured(hourGroup + 1).toInt(),
+                           match.captured(hourGroup + 2).toInt()),
+                     Qt::UTC);
+}
+
+// An HTTP date in any of its three forms (IMF-fixdate, RFC 850, asctime); invalid otherwise.
+QDateTime ParseHttpDate(const TString& text, const QDateTime& now) {
+    static const QRegularExpression imfFixdate(QStringLiteral(
+        "^[A-Za-z]{3}, (\\d{2}) ([A-Za-z]{3}) (\\d{4}) (\\d{2}):(\\d{2}):(\\d{2}) GMT$"));
+    static const QRegularExpression rfc850(QStringLiteral(
+        "^[A-Za-z]+, (\\d{2})-([A-Za-z]{3})-(\\d{2}) (\\d{2}):(\\d{2}):(\\d{2}) GMT$"));
+    static const QRegularExpression asctime(QStringLiteral(
+        "^[A-Za-z]{3} ([A-Za-z]{3}) ([ \\d]\\d) (\\d{2}):(\\d{2}):(\\d{2}) (\\d{4})$"));
+    const TString trimmed = text.trimmed();
+    if (const auto match = imfFixdate.match(trimmed); match.hasMatch()) {
+        return UtcDateTime(match.captured(3).toInt(), match.captured(2), match.captured(1).toInt(),
+                           match, 4);
+    }
+    if (const auto match = rfc850.match(trimmed); match.hasMatch()) {
+        const int thisYear = now.date().year();
+        int year = thisYear / kYearsPerCentury * kYearsPerCentury + match.captured(3).toInt();
+        if (year > thisYear + kTwoDigitYearHorizon) {
+            year -= kYearsPerCentury;
+        }
+        return UtcDateTime(year, match.captured(2), match.captured(1).toInt(), match, 4);
+    }
+    if (const auto match = asctime.match(trimmed); match.hasMatch()) {
+        return UtcDateTime(match.captured(6).toInt(), match.captured(1),
+                           match.captured(2).trimmed().toInt(), match, 3);
+    }
+    return {};
+}
+
+// The lifetime the headers state, before the time the response spent in caches: zero for
+// "no-cache", else max-age, else Expires minus Date (or minus now without a usable Date). A
+// missing or invalid value (an Expires of "0", a max-age that is no number) is zero.
+qint64 StatedLifetime(const std::map<TString, TString>& directives, const AttributeMap& headers,
+                      const QDateTime& now) {
+    if (directives.count(QStringLiteral("no-cache")) != 0) {
+        return 0;
+    }
+    if (const auto maxAge = directives.find(QStringLiteral("max-age"));
+        maxAge != directives.end()) {
+        return DeltaSeconds(maxAge->second).value_or(0);
+    }
+    const TString expires = HeaderValue(headers, kExpires);
+    if (expires.isEmpty()) {
+        return 0;
+    }
+    const QDateTime expiry = ParseHttpDate(expires, now);
+    const QDateTime date = ParseHttpDate(HeaderValue(headers, kDate), now);
+    return expiry.isValid() ? (date.isValid() ? date : now).secsTo(expiry) : 0;
+}
+
+// How long a response with these headers stays fresh; nullopt when it must not be stored.
+std::optional<std::chrono::seconds> FreshnessLifetime(const AttributeMap& headers,
+                                                      const QDateTime& now) {
+    const std::map<TString, TString> directives =
+        CacheDirectives(HeaderValue(headers, kCacheControl));
+    if (directives.count(QStringLiteral("no-store")) != 0) {
+        return std::nullopt;
+    }
+    const qint64 lifetime = StatedLifetime(directives, headers, now) -
+                            DeltaSeconds(HeaderValue(headers, kAge)).value_or(0);
+    return std::chrono::seconds(std::max<qint64>(lifetime, 0));
+}
+
+// Whether the failure in flight says the server is not there for now: no connection, a time
+// limit, or a 5xx answer.
+bool IsServerUnavailable(const std::exception_ptr& failure) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const HTTPException& e) {
+        return e.GetCode() == 0 || e.GetCode() >= kFirstServerError;
+    } catch (...) {
+        return false;
+    }
 }
 
 } // namespace
@@ -61,25 +217,69 @@ void MapTileServerRequestor::Run(bool urlOnly) {
         if (urlOnly) {
             return;
         }
+        if (IPersistentImageCache* diskCache = MapDiskCache::Get()) {
+            m_storedTile = diskCache->LookupIncludingExpired(DiskCacheKey());
+        }
+        MakeConditional(*request);
         request->SetOuterTask(this);
         SendAndProcessResponse(request);
         const QtImageObject* image = PeekResult();
         if (image != nullptr && image->IsValid() && !IsError()) {
-            const std::chrono::seconds maxAge = GetTileMaxCacheAge(request);
-            if (maxAge > m_sDoNotCache) {
-                CacheTile(maxAge);
+            m_responseCaching = CachingHeadersOf(*request);
+            const std::optional<std::chrono::seconds> maxAge = GetTileMaxCacheAge(request);
+            if (maxAge && (*maxAge > m_sDoNotCache || HasValidator(m_responseCaching))) {
+                CacheTile(*maxAge);
             }
         }
     } catch (...) {
         TLog::LogMessage(TLog::Severity::Warn,
                          QStringLiteral("Failed map tile ") + Secrets::RedactUrl(url));
-        HandleException(m_server);
+        HandleFetchFailure();
     }
 }
 
+void MapTileServerRequestor::HandleFetchFailure() {
+    const bool unavailable = IsServerUnavailable(std::current_exception());
+    try {
+        HandleException(m_server);
+    } catch (MapProviderException& e) {
+        if (unavailable && e.GetType() == MapProviderException::eFetchFailed) {
+            e.SetType(MapProviderException::eServiceUnavailable);
+        }
+        throw;
+    }
+}
+
+void MapTileServerRequestor::MakeConditional(BinaryHTTPRequestor& request) const {
+    if (!m_storedTile || m_storedTile->GetImageObject() == nullptr) {
+        return;
+    }
+    const AttributeMap& stored = m_storedTile->GetExtra();
+    HTTPRequest::HeaderMap headers = RequestHeaders();
+    if (const TString etag = HeaderValue(stored, kETag); !etag.isEmpty()) {
+        headers[QStringLiteral("If-None-Match")] = etag;
+    }
+    if (const TString lastModified = HeaderValue(stored, kLastModified); !lastModified.isEmpty()) {
+        headers[QStringLiteral("If-Modified-Since")] = lastModified;
+    }
+    if (headers.size() > RequestHeaders().size()) {
+        request.SetHeaders(headers);
+    }
+}
+
+AttributeMap MapTileServerRequestor::CachingHeadersOf(const BinaryHTTPRequestor& request) const {
+    const bool notModified = request.GetStatusCode() == kNotModified && m_storedTile;
+    AttributeMap headers = notModified ? m_storedTile->GetExtra() : AttributeMap();
+    for (const char16_t* name : kCachingHeaders) {
+        if (const TString value = request.GetHeader(TStr(name)); !value.isEmpty()) {
+            headers[TStr(name)] = value;
+        }
+    }
+    return headers;
+}
+
 RefCntPtr<BinaryHTTPRequestor> MapTileServerRequestor::CreateRequest() const {
-    const HTTPRequest::HeaderMap headers = {
-        {QStringLiteral("Accept-Encoding"), QStringLiteral("gzip,deflate")}};
+    const HTTPRequest::HeaderMap headers = RequestHeaders();
     const HTTPRequest::RequestInfo info(m_path, {}, headers);
     auto request = MakeRefCnt<BinaryHTTPRequestor>(m_server, m_port, QStringLiteral("GET"), info);
     request->SetShowAuthenticationUI(IsShowAuthUI());
@@ -104,6 +304,15 @@ void MapTileServerRequestor::SendAndProcessResponse(RefCntPtr<BinaryHTTPRequesto
 
     std::vector<unsigned char> bytes;
     request->GetBytes(bytes, true);
+    if (request->GetStatusCode() == kNotModified && m_storedTile &&
+        m_storedTile->GetImageObject() != nullptr) {
+        std::unique_ptr<QtImageObject> stored = m_storedTile->CloneImageObject();
+        stored->SetBitmapCacheSize(
+            static_cast<int>(Options::GetInt(QLatin1String(kBitmapCacheSizeOption))));
+        SetResult(std::move(stored));
+        logStep("not modified");
+        return;
+    }
     std::unique_ptr<QtImageObject> image;
     if (!bytes.empty()) {
         image = QtImageObject::FromEncoded(QByteArray(reinterpret_cast<const char*>(bytes.data()),
@@ -132,21 +341,20 @@ void MapTileServerRequestor::SendAndProcessResponse(RefCntPtr<BinaryHTTPRequesto
     logStep("finished");
 }
 
-std::chrono::seconds
+std::optional<std::chrono::seconds>
 MapTileServerRequestor::GetTileMaxCacheAge(RefCntPtr<BinaryHTTPRequestor> request) const {
-    const TString cacheControl = request->GetHeader(QStringLiteral("Cache-Control"));
-    if (cacheControl.isEmpty()) {
-        return m_sDoNotCache;
+    return FreshnessLifetime(CachingHeadersOf(*request), QDateTime::currentDateTimeUtc());
+}
+
+AttributeMap MapTileServerRequestor::DiskCacheKey() const {
+    AttributeMap key = m_connection->GetAttributes();
+    MapConnectionAttributes::FilterSecureAttributes(key);
+    for (const auto& [name, value] : GetQuery()->GetProperties()) {
+        key.try_emplace(name, value);
     }
-    static const QRegularExpression maxAge(QStringLiteral("max-age=(\\d+)"),
-                                           QRegularExpression::CaseInsensitiveOption);
-    const QRegularExpressionMatch match = maxAge.match(cacheControl);
-    if (!match.hasMatch()) {
-        return m_sDoNotCache;
-    }
-    bool ok = false;
-    const qlonglong seconds = match.captured(1).toLongLong(&ok);
-    return ok ? std::chrono::seconds(seconds) : m_sDoNotCache;
+    key[TStr(MapTileServerProvider::sIndexProperty)] =
+        MapTileServerProvider::ComputeTileIndex(*GetQuery()).ToString();
+    return key;
 }
 
 void MapTileServerRequestor::CacheTile(std::chrono::seconds maxAge) const {
@@ -155,12 +363,16 @@ void MapTileServerRequestor::CacheTile(std::chrono::seconds maxAge) const {
     if (diskCache == nullptr || image == nullptr) {
         return;
     }
-    AttributeMap key = m_connection->GetAttributes();
-    MapConnectionAttributes::FilterSecureAttributes(key);
-    for (const auto& [name, value] : GetQuery()->GetProperties()) {
-        key.try_emplace(name, value);
+    AttributeMap stored;
+    for (const char16_t* name : kStoredHeaders) {
+        if (const TString value = HeaderValue(m_responseCaching, name); !value.isEmpty()) {
+            stored[TStr(name)] = value;
+        }
     }
-    key[TStr(MapTileServerProvider::sIndexProperty)] =
-        MapTileServerProvider::ComputeTileIndex(*GetQuery()).ToString();
-    diskCache->Insert(IPersistentImageCache::Data(key, {}, image), maxAge);
+    const IPersistentImageCache::Data data(DiskCacheKey(), stored, image);
+    if (HasValidator(stored)) {
+        diskCache->InsertRevalidatable(data, maxAge);
+    } else {
+        diskCache->Insert(data, maxAge);
+    }
 }
