@@ -7,6 +7,10 @@
 // clone, and CheckUpdateState (polled by the display) collects its image or turns its failure
 // into warnings. Every public operation runs under the instance's recursive lock (lock level
 // 11); the fetch thread touches only the requestor.
+//
+// An instance may start from an out-of-date copy of its image (SetOutOfDateImage): when the
+// fetch finds the service unavailable (MapProviderException::eServiceUnavailable), the copy
+// stays, with a warning that it is out of date, and the image does not count as failed.
 
 #include <QRect>
 #include <list>
@@ -43,7 +47,8 @@ public:
     // pending: the fetch is still running; count: the update count, raised by every new
     // request and every collected result. Fetch failures become warnings, never exceptions.
     virtual void CheckUpdateState(bool& pending, int& count);
-    // Appends a copy of every stored warning; hadErrors tells whether there were any.
+    // Appends a copy of every stored warning; hadErrors tells whether the fetch failed (an
+    // out-of-date copy shown in its place leaves a warning, but no error).
     virtual void GetErrors(WarningList& errors, bool& hadErrors) const;
     virtual void ClearErrors();
     // The image's URL, when it has one.
@@ -100,6 +105,9 @@ public:
     std::shared_ptr<QtImageObject> GetImageObject() const;
     // Replaces the image (null removes it).
     void SetImageObject(std::unique_ptr<QtImageObject> image);
+    // Replaces the image with an out-of-date copy of it, shown until the fetch brings the
+    // current one, and kept when the service is unavailable.
+    void SetOutOfDateImage(std::unique_ptr<QtImageObject> image);
     // The image's size, swapped when honourReflection and the image is reflected; false
     // without an image.
     bool GetSourceImageSize(int& width, int& height, bool honourReflection) const;
@@ -120,6 +128,7 @@ private:
     void StartFetchLocked();
     void CollectResultLocked(bool& pending, int& count);
     void RecordFailureLocked(const TString& message, int warningType);
+    void KeepOutOfDateImageLocked(const TString& failure);
 
     mutable TRecursiveMutex m_lock;
     bool m_reflection;
@@ -137,7 +146,10 @@ private:
     std::shared_ptr<QtImageObject> m_image;
     bool m_isError = false;
     bool m_isLegendRequest = false;
+    bool m_imageIsOutOfDate = false;
     WarningList m_errors;
+    // Says that the image shown is an out-of-date copy; not an error.
+    RefCntPtr<WarningMsg> m_outOfDateWarning;
     int m_useCount = 0;
     int m_updateCount = 1;
     MapRequestorPtr m_request;

@@ -13,6 +13,8 @@ constexpr int kFetchPriority = 0;
 
 // The host's warning categories, by the type of the failure.
 constexpr int kDefaultWarningType = 9;
+// Below the heading kFetchFailedText, with the failure's message.
+const QString kOutOfDateText = QStringLiteral("An out-of-date copy is shown: %1");
 
 int WarningTypeFor(int exceptionType) {
     switch (exceptionType) {
@@ -158,11 +160,18 @@ void MappedImageInstance::CollectResultLocked(bool& pending, int& count) {
             m_isError = true;
         }
         ReplaceImageLocked(m_isLegendRequest ? m_request->GetLegend() : m_request->GetResult());
+        m_imageIsOutOfDate = false;
+        m_outOfDateWarning.reset();
         m_url = m_isLegendRequest ? m_request->GetLegendUrl() : m_request->GetResultUrl();
         LogTileDetail(QStringLiteral("MappedImageInstance fetch complete model %1 tile %2")
                           .arg(m_modelNumber)
                           .arg(m_tileNumber));
     } catch (const MapProviderException& e) {
+        if (e.GetType() == MapProviderException::eServiceUnavailable && m_imageIsOutOfDate &&
+            m_image) {
+            KeepOutOfDateImageLocked(e.GetMessage());
+            return;
+        }
         m_image.reset();
         const bool retryWithAuthentication =
             e.GetType() == MapProviderException::eProxyAuthenticationRequired &&
@@ -192,6 +201,16 @@ void MappedImageInstance::RecordFailureLocked(const TString& message, int warnin
                               Secrets::RedactUrl(m_request->GetResultUrl())));
 }
 
+void MappedImageInstance::KeepOutOfDateImageLocked(const TString& failure) {
+    m_outOfDateWarning =
+        MakeRefCnt<WarningMsg>(kOutOfDateText.arg(failure), kDefaultWarningType, kFetchFailedText);
+    TLog::LogMessage(TLog::Severity::Warn,
+                     QStringLiteral("Showing an out-of-date copy of map tile '%1' for URL '%2': %3")
+                         .arg(m_request->GetQuery()->GetAsUrlQueryString(),
+                              Secrets::RedactUrl(m_request->GetResultUrl()),
+                              Secrets::RedactUrl(failure)));
+}
+
 int MappedImageInstance::RaiseUpdateCount() {
     return ++m_updateCount;
 }
@@ -203,12 +222,16 @@ void MappedImageInstance::ReplaceImageLocked(std::unique_ptr<QtImageObject> imag
 void MappedImageInstance::GetErrors(WarningList& errors, bool& hadErrors) const {
     AutoSynchronize guard(m_lock, "MappedImageInstance::GetErrors", kLockLevel);
     errors.insert(errors.end(), m_errors.begin(), m_errors.end());
+    if (m_outOfDateWarning) {
+        errors.push_back(m_outOfDateWarning);
+    }
     hadErrors = !m_errors.empty();
 }
 
 void MappedImageInstance::ClearErrors() {
     AutoSynchronize guard(m_lock, "MappedImageInstance::ClearErrors", kLockLevel);
     m_errors.clear();
+    m_outOfDateWarning.reset();
 }
 
 std::vector<TString> MappedImageInstance::GetTileUrls() const {
@@ -313,6 +336,13 @@ void MappedImageInstance::SetLogIndexes(int modelNumber, int tileNumber) {
 void MappedImageInstance::SetImageObject(std::unique_ptr<QtImageObject> image) {
     AutoSynchronize guard(m_lock, "MappedImageInstance::SetImageObject", kLockLevel);
     ReplaceImageLocked(std::move(image));
+    m_imageIsOutOfDate = false;
+}
+
+void MappedImageInstance::SetOutOfDateImage(std::unique_ptr<QtImageObject> image) {
+    AutoSynchronize guard(m_lock, "MappedImageInstance::SetOutOfDateImage", kLockLevel);
+    ReplaceImageLocked(std::move(image));
+    m_imageIsOutOfDate = m_image != nullptr;
 }
 
 bool MappedImageInstance::GetSourceImageSize(int& width, int& height, bool honourReflection) const {

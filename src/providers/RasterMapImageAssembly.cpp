@@ -1,5 +1,9 @@
 // The view pipeline of raster providers: tiling (with wrap-around), memory and disk look-ups,
 // requests for the rest and the composite image of the view.
+//
+// A tile whose disk copy expired is fetched again (the requestor revalidates the copy) and
+// shows that copy meanwhile, and instead when the server is unavailable. Without a connection
+// (offline) an expired copy is shown like a fresh one: it is the best there is.
 
 #include <cmath>
 
@@ -73,6 +77,15 @@ MappedImageInstancePtr FindInMemory(const AttributeMap& key) {
         cache.Clear(key);
     }
     return instance;
+}
+
+// The disk cache's copy of the tile, expired ones included; null when there is none with an
+// image.
+RefCntPtr<IPersistentImageCache::Data> FindOnDisk(IPersistentImageCache* diskCache,
+                                                  const AttributeMap& key) {
+    RefCntPtr<IPersistentImageCache::Data> stored =
+        diskCache != nullptr ? diskCache->LookupIncludingExpired(key) : nullptr;
+    return stored && stored->GetImageObject() != nullptr ? stored : nullptr;
 }
 
 } // namespace
@@ -177,14 +190,17 @@ void RasterMapProvider::GetTilesAndALegendForTheFirstFetchedTile(
         GenerateIndexProperty(key, tile);
 
         MappedImageInstancePtr instance = FindInMemory(key);
+        RefCntPtr<IPersistentImageCache::Data> stored;
+        if (!instance) {
+            stored = FindOnDisk(diskCache, key);
+        }
         if (instance) {
             ++counts.fromMemory;
-        } else if (const auto stored = diskCache ? diskCache->Lookup(key) : nullptr;
-                   stored && stored->GetImageObject() != nullptr) {
+        } else if (stored && (!stored->IsExpired() || !connection)) {
             ++counts.fromDisk;
-            instance = MakeRefCnt<MappedImageInstance>(stored->GetImageObject()->Clone(),
-                                                       bitmapOptions, TString(), TString(),
-                                                       tile->GetLayerGroup(), true, false, false);
+            instance = MakeRefCnt<MappedImageInstance>(stored->CloneImageObject(), bitmapOptions,
+                                                       TString(), TString(), tile->GetLayerGroup(),
+                                                       true, false, false);
             PlaceLikeTile(*instance, *tile);
             if (connection) {
                 instance->SetUrl(connection->CreateMapRequestor(projector, tile)->GetResultUrl());
@@ -196,7 +212,11 @@ void RasterMapProvider::GetTilesAndALegendForTheFirstFetchedTile(
             if (legendFromThisTile) {
                 tile->SetLegendFetch(true);
             }
-            FetchTileFromCache(instance, tile, waitColor);
+            if (stored) {
+                instance->SetOutOfDateImage(stored->CloneImageObject());
+            } else {
+                FetchTileFromCache(instance, tile, waitColor);
+            }
             PlaceLikeTile(*instance, *tile);
             if (connection) {
                 ++counts.fresh;
