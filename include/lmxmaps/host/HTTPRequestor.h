@@ -6,7 +6,18 @@
 // Cancel() may come from any thread.
 //
 // Behaviour common to every request:
-// - Only http and https are spoken; redirects are followed (at most 5) to http or https only.
+// - Only http and https are spoken; redirects are followed (at most 5) to http or https only,
+//   and once a hop went over https no later hop may use http.
+// - Every connection meets the network rules ("ConnectionIpBlacklist" and
+//   "MapConnectionIpAllowList", see TNetworkRules): the address is checked as the socket is
+//   opened, the address curl resolved and is about to connect to, so a name that resolves
+//   elsewhere later gains nothing; a reused connection is checked again before each request
+//   and redirect hop. Through a proxy, the proxy's address is what is checked (the proxy
+//   resolves the server's name itself). A name that does not resolve fails. A refused address
+//   stores HTTPException with code 0 whose message names the address.
+// - A successful body may have at most "HttpMaxBodyBytes" bytes (0: no limit), counted after
+//   gzip or deflate decoding; a larger one, declared or counted as it arrives, stops the request
+//   with HTTPException (code 0) and is never handed out or written to the file.
 // - Connections stay open after a request and are reused by later requests from any thread;
 //   DNS answers and TLS sessions are shared process-wide.
 // - gzip and deflate bodies are decoded; the User-Agent is "lmxmaps/<version>" unless the

@@ -6,14 +6,20 @@
 // rule set serves both families. The option "ConnectionIpBlacklist" holds the ranges never to
 // connect to (link-local, which includes the cloud metadata address 169.254.169.254) and
 // "MapConnectionIpAllowList" exceptions to it.
+//
+// Every connection the HTTP layer opens is held to those options (IsAllowedByOptions), and so
+// is what the vector map fetches itself.
 
 #include <array>
 #include <compare>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <vector>
 
 #include <lmxmaps/host/TString.h>
+
+struct sockaddr;
 
 // An IPv6 address, or an IPv4 address mapped into IPv6.
 class TIpAddress {
@@ -27,6 +33,8 @@ public:
     // A literal address: "a.b.c.d", an IPv6 address, either with or without brackets ("[::1]").
     // Host names are not looked up; see TNetworkRules::ResolveHost.
     static std::optional<TIpAddress> Parse(const TString& text);
+    // The address of an IPv4 or IPv6 socket address of length bytes; nullopt for any other.
+    static std::optional<TIpAddress> FromSocketAddress(const sockaddr* address, std::size_t length);
 
     const Bytes& GetBytes() const { return m_bytes; }
     // Whether this is a mapped IPv4 address.
@@ -44,6 +52,9 @@ private:
 
 class TNetworkRules {
 public:
+    static constexpr const char* kDenyOption = "ConnectionIpBlacklist";
+    static constexpr const char* kAllowOption = "MapConnectionIpAllowList";
+
     // No rules: matches nothing.
     TNetworkRules() = default;
 
@@ -67,6 +78,9 @@ public:
     // allowed.
     static bool IsAllowed(const TIpAddress& address, const TNetworkRules& denyRules,
                           const TNetworkRules& allowRules);
+    // IsAllowed with the rules the options kDenyOption and kAllowOption hold now. The rules
+    // are parsed again only when an option's text changed. Thread-safe.
+    static bool IsAllowedByOptions(const TIpAddress& address);
 
 private:
     struct Range {

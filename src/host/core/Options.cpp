@@ -87,6 +87,9 @@ const std::vector<Definition> kDefinitions = {
     {"FeatureFlags", "",
      "Feature flags switched on: comma-separated 32-bit ids in hexadecimal (0xA76CC2CA records "
      "map usage as trace spans too)."},
+    {"HttpMaxBodyBytes", "33554432",
+     "Bytes a successful HTTP response body may have, counted after decoding; a larger body "
+     "fails the request. 0 means no limit."},
 };
 
 struct Overrides {

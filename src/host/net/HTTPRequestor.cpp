@@ -1,14 +1,18 @@
 #include <QStringList>
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <curl/curl.h>
 #include <exception>
+#include <optional>
 #include <string>
+#include <sys/socket.h>
 
 #include <lmxmaps/Version.h>
 #include <lmxmaps/host/HTTPRequestor.h>
 #include <lmxmaps/host/Options.h>
 #include <lmxmaps/host/Secrets.h>
+#include <lmxmaps/host/TNetworkRules.h>
 
 #include "CurlSessionPool.h"
 #include "HttpCredentials.h"
@@ -30,6 +34,12 @@ constexpr double kMillisecondsPerSecond = 1000.0;
 constexpr std::uint32_t kStatusFailureId = 0x48545041;
 constexpr std::uint32_t kTransportFailureId = 0x48545042;
 constexpr std::uint32_t kCancelledId = 0x48545043;
+constexpr std::uint32_t kRefusedId = 0x48545044;
+constexpr std::uint32_t kBodyTooLargeId = 0x48545045;
+constexpr int kFirstRedirectStatus = 300;
+constexpr int kFirstSuccessStatus = 200;
+
+const char* const kBodyLimitOption = "HttpMaxBodyBytes";
 
 const char* const kAllowedProtocols = "http,https";
 // A proxy cannot reach this machine's loopback interface, so requests to it never use one.
@@ -87,6 +97,11 @@ Slist MakeHeaderList(const HTTPRequest::HeaderMap& headers, bool hasBody) {
     return list;
 }
 
+TString AddressRefusal(const std::optional<TIpAddress>& address) {
+    return QStringLiteral("the address %1 is not allowed by the network rules")
+        .arg(address ? address->ToString() : QStringLiteral("(not an IP address)"));
+}
+
 AsyncTask::CancelException MakeCancelException() {
     return AsyncTask::CancelException(
         QStringLiteral("The operation was cancelled."),
@@ -109,6 +124,14 @@ struct HTTPRequestor::Impl {
     HTTPRequest::InfiniteTimeout timeout;
     bool showAuthenticationUI = false;
     const ComputeTask* outer = nullptr;
+    CURL* easy = nullptr;
+    // Bytes a successful body may have; 0 for no limit.
+    qint64 bodyLimit = 0;
+    bool expectsBody = true;
+    // Why the network rules stopped the request, when they did.
+    TString refusal;
+    // Whether a hop of the redirect chain went over https.
+    bool secureHopSeen = false;
 
     // The response being received; the header callback starts over at each status line
     // (redirects, authentication rounds, "100 Continue").
@@ -116,6 +139,7 @@ struct HTTPRequestor::Impl {
     QByteArray reason;
     std::map<TString, QStringList> headers;
     QByteArray errorBody;
+    qint64 bodyBytes = 0;
     std::exception_ptr bodyException;
     long newConnections = 0;
     char errorText[CURL_ERROR_SIZE] = {};
@@ -135,6 +159,21 @@ struct HTTPRequestor::Impl {
         reason.clear();
         headers.clear();
         errorBody.clear();
+        bodyBytes = 0;
+    }
+
+    bool IsSuccessStatus() const {
+        return status >= kFirstSuccessStatus && status < kFirstRedirectStatus;
+    }
+
+    HTTPException MakeBodyTooLarge() const {
+        const TString url = Secrets::RedactUrl(target.fullUrl);
+        return HTTPException(
+            QStringLiteral("Could not fetch %1: the response body is larger than %2 bytes (%3)")
+                .arg(url)
+                .arg(bodyLimit)
+                .arg(QLatin1String(kBodyLimitOption)),
+            TError::AutoGen(QStringLiteral("HTTPException"), kBodyTooLargeId), 0, url);
     }
 
     static size_t OnHeader(char* buffer, size_t size, size_t count, void* user) {
@@ -153,9 +192,50 @@ struct HTTPRequestor::Impl {
         const qsizetype colon = line.indexOf(':');
         if (colon > 0) {
             const TString name = QString::fromUtf8(line.left(colon).trimmed()).toLower();
-            impl.headers[name].append(QString::fromUtf8(line.mid(colon + 1).trimmed()));
+            const QByteArray value = line.mid(colon + 1).trimmed();
+            impl.headers[name].append(QString::fromUtf8(value));
+            // A body declared too large is refused before any of it arrives.
+            if (name == u"content-length" && impl.bodyLimit > 0 && impl.expectsBody &&
+                impl.IsSuccessStatus() && value.toLongLong() > impl.bodyLimit) {
+                impl.bodyException = std::make_exception_ptr(impl.MakeBodyTooLarge());
+                return 0;
+            }
         }
         return length;
+    }
+
+    // Every connection is opened here, to the address curl resolved (or the proxy's), so a
+    // name that resolves differently later cannot get past the rules.
+    static curl_socket_t OnOpenSocket(void* user, curlsocktype, curl_sockaddr* address) {
+        Impl& impl = *static_cast<HTTPRequestor*>(user)->m_impl;
+        const std::optional<TIpAddress> ip =
+            TIpAddress::FromSocketAddress(&address->addr, address->addrlen);
+        if (!ip || !TNetworkRules::IsAllowedByOptions(*ip)) {
+            impl.refusal = AddressRefusal(ip);
+            return CURL_SOCKET_BAD;
+        }
+        return socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+    }
+
+    // Runs before each request goes out, on a new or a reused connection, for every redirect
+    // hop: a reused connection meets the rules as they are now, and a chain that went over
+    // https never continues over http.
+    static int OnBeforeRequest(void* user, char* connectedIp, char*, int, int) {
+        Impl& impl = *static_cast<HTTPRequestor*>(user)->m_impl;
+        const std::optional<TIpAddress> ip = TIpAddress::Parse(QString::fromLatin1(connectedIp));
+        if (!ip || !TNetworkRules::IsAllowedByOptions(*ip)) {
+            impl.refusal = AddressRefusal(ip);
+            return CURL_PREREQFUNC_ABORT;
+        }
+        char* scheme = nullptr;
+        curl_easy_getinfo(impl.easy, CURLINFO_SCHEME, &scheme);
+        const bool secure = scheme != nullptr && qstricmp(scheme, "https") == 0;
+        if (impl.secureHopSeen && !secure) {
+            impl.refusal = QStringLiteral("a redirect from https to http is not allowed");
+            return CURL_PREREQFUNC_ABORT;
+        }
+        impl.secureHopSeen = impl.secureHopSeen || secure;
+        return CURL_PREREQFUNC_OK;
     }
 
     static size_t OnBody(char* data, size_t size, size_t count, void* user) {
@@ -166,6 +246,11 @@ struct HTTPRequestor::Impl {
             const qsizetype room = kMaxErrorBodyBytes - impl.errorBody.size();
             impl.errorBody.append(data, std::min(room, static_cast<qsizetype>(length)));
             return length;
+        }
+        impl.bodyBytes += static_cast<qint64>(length);
+        if (impl.bodyLimit > 0 && impl.bodyBytes > impl.bodyLimit) {
+            impl.bodyException = std::make_exception_ptr(impl.MakeBodyTooLarge());
+            return 0;
         }
         try {
             requestor->AppendBody(data, length);
@@ -179,6 +264,7 @@ struct HTTPRequestor::Impl {
 
     void Configure(CURL* easy, HTTPRequestor& requestor, const curl_slist* headerList,
                    const std::string& url, const std::string& proxy, const std::string& noProxy) {
+        this->easy = easy;
         curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
         curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, kAllowedProtocols);
         curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, kAllowedProtocols);
@@ -206,6 +292,10 @@ struct HTTPRequestor::Impl {
         curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Impl::OnBody);
         curl_easy_setopt(easy, CURLOPT_WRITEDATA, &requestor);
         curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorText);
+        curl_easy_setopt(easy, CURLOPT_OPENSOCKETFUNCTION, &Impl::OnOpenSocket);
+        curl_easy_setopt(easy, CURLOPT_OPENSOCKETDATA, &requestor);
+        curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, &Impl::OnBeforeRequest);
+        curl_easy_setopt(easy, CURLOPT_PREREQDATA, &requestor);
 
         const QByteArray methodName = method.toUpper().toLatin1();
         if (info.body) {
@@ -216,6 +306,7 @@ struct HTTPRequestor::Impl {
                 curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, methodName.constData());
             }
         } else if (methodName == "HEAD") {
+            expectsBody = false;
             curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
         } else if (methodName != "GET") {
             curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, methodName.constData());
@@ -279,6 +370,12 @@ struct HTTPRequestor::Impl {
         throw HTTPException(QStringLiteral("Could not fetch %1: %2").arg(url, detail),
                             TError::AutoGen(QStringLiteral("HTTPException"), kTransportFailureId),
                             0, url, QByteArray(), timedOut);
+    }
+
+    [[noreturn]] void ThrowRefusal() const {
+        const TString url = Secrets::RedactUrl(target.fullUrl);
+        throw HTTPException(QStringLiteral("Could not fetch %1: %2").arg(url, refusal),
+                            TError::AutoGen(QStringLiteral("HTTPException"), kRefusedId), 0, url);
     }
 
     [[noreturn]] void ThrowStatusFailure() const {
@@ -362,6 +459,7 @@ void HTTPRequestor::Transfer() {
     Impl& impl = *m_impl;
     impl.newConnections = 0;
     impl.bodyException = nullptr;
+    impl.bodyLimit = std::max<qint64>(0, Options::GetInt(QLatin1String(kBodyLimitOption)));
     const std::string url = ToUtf8(impl.target.fullUrl);
     const std::string proxy = ToUtf8(Options::GetString(QStringLiteral("HttpProxy")).trimmed());
     const std::string noProxy = NoProxyList();
@@ -375,6 +473,8 @@ void HTTPRequestor::Transfer() {
     for (int attempt = 1;; ++attempt) {
         impl.StartResponse();
         impl.errorText[0] = '\0';
+        impl.refusal.clear();
+        impl.secureHopSeen = false;
         impl.Configure(session->easy, *this, headerList.get(), url, proxy, noProxy);
         if (serverCredentials) {
             Impl::SetCredentials(session->easy, false, *serverCredentials);
@@ -389,6 +489,10 @@ void HTTPRequestor::Transfer() {
         }
         if (impl.bodyException) {
             std::rethrow_exception(impl.bodyException);
+        }
+        if (!impl.refusal.isEmpty() &&
+            (outcome.code == CURLE_COULDNT_CONNECT || outcome.code == CURLE_ABORTED_BY_CALLBACK)) {
+            impl.ThrowRefusal();
         }
         if (outcome.multiCode != CURLM_OK || outcome.code != CURLE_OK) {
             impl.ThrowTransportFailure(outcome);

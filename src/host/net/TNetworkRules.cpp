@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cstring>
+#include <mutex>
 #include <netdb.h>
 #include <sys/socket.h>
 
@@ -73,6 +74,15 @@ void WarnMalformed(const TString& entry) {
                      QStringLiteral("Ignoring malformed network rule '%1'").arg(entry));
 }
 
+// The rules of the two options, parsed from the texts they had when last asked.
+struct OptionRules {
+    TString denyText;
+    TString allowText;
+    TNetworkRules deny;
+    TNetworkRules allow;
+    bool parsed = false;
+};
+
 } // namespace
 
 TIpAddress TIpAddress::FromIPv4(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d) {
@@ -83,6 +93,24 @@ TIpAddress TIpAddress::FromIPv4(std::uint8_t a, std::uint8_t b, std::uint8_t c, 
 std::optional<TIpAddress> TIpAddress::Parse(const TString& text) {
     bool isIPv4 = false;
     return ParseLiteral(text.trimmed(), &isIPv4);
+}
+
+std::optional<TIpAddress> TIpAddress::FromSocketAddress(const sockaddr* address,
+                                                        std::size_t length) {
+    if (address == nullptr) {
+        return std::nullopt;
+    }
+    if (address->sa_family == AF_INET && length >= sizeof(sockaddr_in)) {
+        const auto* ipv4 = reinterpret_cast<const sockaddr_in*>(address);
+        return FromIPv4Bytes(reinterpret_cast<const std::uint8_t*>(&ipv4->sin_addr));
+    }
+    if (address->sa_family == AF_INET6 && length >= sizeof(sockaddr_in6)) {
+        const auto* ipv6 = reinterpret_cast<const sockaddr_in6*>(address);
+        Bytes bytes;
+        std::memcpy(bytes.data(), &ipv6->sin6_addr, bytes.size());
+        return TIpAddress(bytes);
+    }
+    return std::nullopt;
 }
 
 bool TIpAddress::IsIPv4() const {
@@ -173,20 +201,10 @@ std::vector<TIpAddress> TNetworkRules::ResolveHost(const TString& host, TString*
     }
     std::vector<TIpAddress> addresses;
     for (const addrinfo* entry = found; entry != nullptr; entry = entry->ai_next) {
-        TIpAddress address;
-        if (entry->ai_family == AF_INET) {
-            const auto* ipv4 = reinterpret_cast<const sockaddr_in*>(entry->ai_addr);
-            address = FromIPv4Bytes(reinterpret_cast<const std::uint8_t*>(&ipv4->sin_addr));
-        } else if (entry->ai_family == AF_INET6) {
-            const auto* ipv6 = reinterpret_cast<const sockaddr_in6*>(entry->ai_addr);
-            TIpAddress::Bytes bytes;
-            std::memcpy(bytes.data(), &ipv6->sin6_addr, bytes.size());
-            address = TIpAddress(bytes);
-        } else {
-            continue;
-        }
-        if (std::find(addresses.begin(), addresses.end(), address) == addresses.end()) {
-            addresses.push_back(address);
+        const std::optional<TIpAddress> address =
+            TIpAddress::FromSocketAddress(entry->ai_addr, entry->ai_addrlen);
+        if (address && std::find(addresses.begin(), addresses.end(), *address) == addresses.end()) {
+            addresses.push_back(*address);
         }
     }
     freeaddrinfo(found);
@@ -196,4 +214,16 @@ std::vector<TIpAddress> TNetworkRules::ResolveHost(const TString& host, TString*
 bool TNetworkRules::IsAllowed(const TIpAddress& address, const TNetworkRules& denyRules,
                               const TNetworkRules& allowRules) {
     return allowRules.Matches(address) || !denyRules.Matches(address);
+}
+
+bool TNetworkRules::IsAllowedByOptions(const TIpAddress& address) {
+    static std::mutex mutex;
+    static OptionRules rules;
+    const TString denyText = Options::GetString(QLatin1String(kDenyOption));
+    const TString allowText = Options::GetString(QLatin1String(kAllowOption));
+    std::lock_guard lock(mutex);
+    if (!rules.parsed || denyText != rules.denyText || allowText != rules.allowText) {
+        rules = OptionRules{denyText, allowText, Parse(denyText), Parse(allowText), true};
+    }
+    return IsAllowed(address, rules.deny, rules.allow);
 }
