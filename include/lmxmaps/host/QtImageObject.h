@@ -46,7 +46,10 @@ public:
     // An image made in memory; it has no encoded form.
     explicit QtImageObject(QImage image);
     // An image of encoded bytes, checked by reading its header only (not decoded yet); null
-    // when the bytes are not an image format Qt reads or carry no size.
+    // when the bytes are not an image format Qt reads or carry no size, and when the image has
+    // more pixels than the option "ImageMaxPixels" allows (0: no limit), which the header
+    // tells before anything is decoded (a format whose header tells no size is decoded once
+    // to learn it, and refused after).
     static std::unique_ptr<QtImageObject> FromEncoded(QByteArray encoded);
     // Pixels at hand together with their PNG form, written at quality (as QImageWriter takes
     // it), so that caches may still give the pixels back; nothing is decoded now. Without an

@@ -90,6 +90,9 @@ const std::vector<Definition> kDefinitions = {
     {"HttpMaxBodyBytes", "33554432",
      "Bytes a successful HTTP response body may have, counted after decoding; a larger body "
      "fails the request. 0 means no limit."},
+    {"ImageMaxPixels", "67108864",
+     "Pixels (width times height) a fetched or stored image may have; a larger one is refused "
+     "before it is decoded. 0 means no limit."},
 };
 
 struct Overrides {

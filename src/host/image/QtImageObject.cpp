@@ -5,11 +5,33 @@
 #include <QTransform>
 
 #include <lmxmaps/host/Counters.h>
+#include <lmxmaps/host/LumivexException.h>
+#include <lmxmaps/host/Options.h>
 #include <lmxmaps/host/QtImageObject.h>
+#include <lmxmaps/host/TLog.h>
 
 namespace {
 
 constexpr const char* kPngFormat = "PNG";
+constexpr const char* kMaxPixelsOption = "ImageMaxPixels";
+constexpr std::uint32_t kOverBudgetSite = 0x494D4701;
+
+// Whether an image of this size fits the pixel budget; a refusal is logged.
+bool FitsPixelBudget(QSize size) {
+    const long long budget = Options::GetInt(QLatin1String(kMaxPixelsOption));
+    const long long pixels = static_cast<long long>(size.width()) * size.height();
+    if (budget <= 0 || pixels <= budget) {
+        return true;
+    }
+    TLog::LogMessage(TLog::Severity::Warn,
+                     TError::LogSite(QStringLiteral("QtImageObject"), kOverBudgetSite).logSite,
+                     QStringLiteral("Refusing an image of %1x%2 pixels: more than %3 (%4)")
+                         .arg(size.width())
+                         .arg(size.height())
+                         .arg(budget)
+                         .arg(QLatin1String(kMaxPixelsOption)));
+    return false;
+}
 
 bool IsPaintable(QImage::Format format) {
     // QPainter cannot paint on indexed or one-bit images.
@@ -39,6 +61,9 @@ std::unique_ptr<QtImageObject> QtImageObject::FromEncoded(QByteArray encoded) {
         return nullptr;
     }
     const QSize headerSize = reader.size();
+    if (headerSize.isValid() && !FitsPixelBudget(headerSize)) {
+        return nullptr;
+    }
     if (headerSize.isValid() && !headerSize.isEmpty()) {
         buffer.close();
         return std::unique_ptr<QtImageObject>(new QtImageObject(std::move(encoded), headerSize));
@@ -46,7 +71,7 @@ std::unique_ptr<QtImageObject> QtImageObject::FromEncoded(QByteArray encoded) {
     // A format that does not tell its size up front: decode once to learn it.
     QImage decoded = reader.read();
     buffer.close();
-    if (decoded.isNull()) {
+    if (decoded.isNull() || !FitsPixelBudget(decoded.size())) {
         return nullptr;
     }
     HostCounters::Increment(kDecodeCounter);
