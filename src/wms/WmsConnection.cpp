@@ -198,7 +198,14 @@ bool WmsConnection::IsAllowedIpAddress(const TString& host) {
         TNetworkRules::FromOption(QStringLiteral("ConnectionIpBlacklist"));
     static const TNetworkRules allowRules =
         TNetworkRules::FromOption(QStringLiteral("MapConnectionIpAllowList"));
-    for (const TIpAddress& address : TNetworkRules::ResolveHost(StripScheme(host))) {
+    const std::vector<TIpAddress> addresses = TNetworkRules::ResolveHost(StripScheme(host));
+    // A name that does not resolve has no address to judge: it is not allowed.
+    if (addresses.empty()) {
+        TLog::LogMessage(TLog::Severity::Warn,
+                         QStringLiteral("WMS connection aborted: the host name does not resolve."));
+        return false;
+    }
+    for (const TIpAddress& address : addresses) {
         if (!TNetworkRules::IsAllowed(address, denyRules, allowRules)) {
             TLog::LogMessage(
                 TLog::Severity::Warn,
