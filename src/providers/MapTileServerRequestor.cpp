@@ -1,5 +1,6 @@
 #include <QDateTime>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <array>
 #include <map>
 
@@ -217,6 +218,11 @@ void MapTileServerRequestor::Run(bool urlOnly) {
         if (urlOnly) {
             return;
         }
+        // The stored copy is needed only while the fetch runs; the requestor lives on.
+        const auto forgetStoredTile = qScopeGuard([this] {
+            m_storedTile = nullptr;
+            m_responseCaching.clear();
+        });
         if (IPersistentImageCache* diskCache = MapDiskCache::Get()) {
             m_storedTile = diskCache->LookupIncludingExpired(DiskCacheKey());
         }
