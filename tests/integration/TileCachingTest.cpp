@@ -4,6 +4,7 @@
 // routes (also from a second process) and lighttpd's own 304 answers.
 
 #include <QDir>
+#include <QTemporaryDir>
 #include <fstream>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <lmxmaps/host/SqliteImageCache.h>
 
 #include "FixtureCachingRoutes.h"
+#include "integration/ImageCacheTiles.h"
 #include "integration/IntegrationSupport.h"
 #include "providers/QStringPrinter.h"
 #include "providers/TileServerFixture.h"
@@ -240,6 +242,36 @@ TEST_F(TileCachingTest, AnOutOfDateCopyStandsInWhenTheServerFailsAndOffline) {
     EXPECT_EQ(offline.counts.fromDisk, 1);
     EXPECT_EQ(ShownTile(offline).colour, CachingTileColour(1));
     EXPECT_TRUE(ShownTile(offline).warnings.empty());
+}
+
+// Tiles kept after they expired still count against the size bound, least recently used first.
+TEST(RevalidatableTilesTest, ExpiredOnesStillGoWhenTheSizeBoundIsReached) {
+    const QTemporaryDir dir;
+    const auto open = [&dir](const char* name, std::int64_t maxBytes) {
+        SqliteImageCache::Settings settings;
+        settings.databasePath = dir.filePath(QLatin1String(name));
+        settings.maxBytes = maxBytes;
+        return std::make_unique<SqliteImageCache>(std::move(settings));
+    };
+    const auto storeExpired = [](IPersistentImageCache& cache, int index) {
+        const auto image = QtImageObject::FromEncoded(ImageCacheTiles::Png(index));
+        return cache.InsertRevalidatable(
+            IPersistentImageCache::Data(ImageCacheTiles::Key(index), {}, image.get()),
+            std::chrono::seconds(0));
+    };
+    const auto probe = open("probe.sqlite", SqliteImageCache::kDefaultMaxBytes);
+    ASSERT_TRUE(storeExpired(*probe, 10));
+    const std::int64_t entryBytes = probe->GetStoredBytes();
+    const auto cache = open("cache.sqlite", 3 * entryBytes + entryBytes / 2);
+    for (int index = 10; index < 16; ++index) {
+        ASSERT_TRUE(storeExpired(*cache, index));
+    }
+    EXPECT_EQ(cache->GetEntryCount(), 3);
+    for (int index = 10; index < 16; ++index) {
+        EXPECT_FALSE(cache->Lookup(ImageCacheTiles::Key(index))) << index;
+        const auto kept = cache->LookupIncludingExpired(ImageCacheTiles::Key(index));
+        EXPECT_EQ(kept && kept->IsExpired(), index >= 13) << index;
+    }
 }
 
 namespace {
