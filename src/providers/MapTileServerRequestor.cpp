@@ -8,6 +8,7 @@
 #include <lmxmaps/MapDiskCache.h>
 #include <lmxmaps/MapProviderException.h>
 #include <lmxmaps/MapTileServer.h>
+#include <lmxmaps/host/HttpDate.h>
 #include <lmxmaps/host/Options.h>
 #include <lmxmaps/host/Secrets.h>
 #include <lmxmaps/host/TLog.h>
@@ -21,9 +22,6 @@ constexpr int kNotModified = 304;
 constexpr int kFirstServerError = 500;
 // Larger delta-seconds count as 2^31 seconds (about 68 years), as in other HTTP caches.
 constexpr qint64 kMaxDeltaSeconds = qint64{1} << 31;
-// An RFC 850 date's two-digit year lies at most this far in the future.
-constexpr int kTwoDigitYearHorizon = 50;
-constexpr int kYearsPerCentury = 100;
 
 // Response headers, by lower-case name, as the caching rules and the stored tile keep them.
 constexpr const char16_t* kCacheControl = u"cache-control";
@@ -86,50 +84,6 @@ std::optional<qint64> DeltaSeconds(const TString& text) {
     return ok ? std::min(seconds, kMaxDeltaSeconds) : kMaxDeltaSeconds;
 }
 
-int MonthNumber(const TString& name) {
-    static const QStringList months = {
-        QStringLiteral("jan"), QStringLiteral("feb"), QStringLiteral("mar"), QStringLiteral("apr"),
-        QStringLiteral("may"), QStringLiteral("jun"), QStringLiteral("jul"), QStringLiteral("aug"),
-        QStringLiteral("sep"), QStringLiteral("oct"), QStringLiteral("nov"), QStringLiteral("dec")};
-    return static_cast<int>(months.indexOf(name.toLower())) + 1;
-}
-
-QDateTime UtcDateTime(int year, const TString& month, int day, const QRegularExpressionMatch& match,
-                      int hourGroup) {
-    return QDateTime(QDate(year, MonthNumber(month), day),
-                     QTime(match.captured(hourGroup).toInt(), match.captured(hourGroup + 1).toInt(),
-                           match.captured(hourGroup + 2).toInt()),
-                     Qt::UTC);
-}
-
-// An HTTP date in any of its three forms (IMF-fixdate, RFC 850, asctime); invalid otherwise.
-QDateTime ParseHttpDate(const TString& text, const QDateTime& now) {
-    static const QRegularExpression imfFixdate(QStringLiteral(
-        "^[A-Za-z]{3}, (\\d{2}) ([A-Za-z]{3}) (\\d{4}) (\\d{2}):(\\d{2}):(\\d{2}) GMT$"));
-    static const QRegularExpression rfc850(QStringLiteral(
-        "^[A-Za-z]+, (\\d{2})-([A-Za-z]{3})-(\\d{2}) (\\d{2}):(\\d{2}):(\\d{2}) GMT$"));
-    static const QRegularExpression asctime(QStringLiteral(
-        "^[A-Za-z]{3} ([A-Za-z]{3}) ([ \\d]\\d) (\\d{2}):(\\d{2}):(\\d{2}) (\\d{4})$"));
-    const TString trimmed = text.trimmed();
-    if (const auto match = imfFixdate.match(trimmed); match.hasMatch()) {
-        return UtcDateTime(match.captured(3).toInt(), match.captured(2), match.captured(1).toInt(),
-                           match, 4);
-    }
-    if (const auto match = rfc850.match(trimmed); match.hasMatch()) {
-        const int thisYear = now.date().year();
-        int year = thisYear / kYearsPerCentury * kYearsPerCentury + match.captured(3).toInt();
-        if (year > thisYear + kTwoDigitYearHorizon) {
-            year -= kYearsPerCentury;
-        }
-        return UtcDateTime(year, match.captured(2), match.captured(1).toInt(), match, 4);
-    }
-    if (const auto match = asctime.match(trimmed); match.hasMatch()) {
-        return UtcDateTime(match.captured(6).toInt(), match.captured(1),
-                           match.captured(2).trimmed().toInt(), match, 3);
-    }
-    return {};
-}
-
 // The lifetime the headers state, before the time the response spent in caches: zero for
 // "no-cache", else max-age, else Expires minus Date (or minus now without a usable Date). A
 // missing or invalid value (an Expires of "0", a max-age that is no number) is zero.
@@ -146,8 +100,8 @@ qint64 StatedLifetime(const std::map<TString, TString>& directives, const Attrib
     if (expires.isEmpty()) {
         return 0;
     }
-    const QDateTime expiry = ParseHttpDate(expires, now);
-    const QDateTime date = ParseHttpDate(HeaderValue(headers, kDate), now);
+    const QDateTime expiry = HttpDate::Parse(expires, now);
+    const QDateTime date = HttpDate::Parse(HeaderValue(headers, kDate), now);
     return expiry.isValid() ? (date.isValid() ? date : now).secsTo(expiry) : 0;
 }
 

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <exception>
+#include <functional>
 
 #include <lmxmaps/host/LumivexException.h>
 #include <lmxmaps/host/RefCnt.h>
@@ -57,6 +58,11 @@ protected:
     virtual void ExecuteImpl() = 0;
     // Throws AsyncTask::CancelException when the task was cancelled.
     void ThrowIfCancelled() const;
+    // For a body that goes on elsewhere after a wait (a network answer, say): runs one part of
+    // it, keeping what it throws as Execute() would; false when it threw. The part that ends
+    // the body calls MarkFinished() afterwards.
+    bool RunPart(const std::function<void()>& part);
+    void MarkFinished();
 
 private:
     std::atomic<bool> m_cancelled{false};

@@ -1,11 +1,23 @@
 #pragma once
-// The host's HTTP client. Each requestor is one request, made as a task: Execute() sends it
-// synchronously on the calling thread (normally a pool thread), keeps any failure as the task's
-// stored exception, and the body getters rethrow that exception before handing out the body.
-// One thread runs a requestor at a time and reads its results after Execute() returned;
-// Cancel() may come from any thread.
+// The host's HTTP client. Each requestor is one request, made as a task: Execute() sends it and
+// waits for the outcome on the calling thread, keeps any failure as the task's stored
+// exception, and the body getters rethrow that exception before handing out the body. Start()
+// sends it without waiting. One thread runs a requestor at a time and reads its results after
+// it finished; Cancel() may come from any thread.
 //
 // Behaviour common to every request:
+// - Transfers run on one process-wide I/O thread (libcurl's multi interface), not on the
+//   thread that asked: waiting for a server holds no pool thread. At most
+//   "HttpMaxConnectionsPerHost" requests run per server and "HttpMaxConnections" in all; the
+//   others queue, those someone waits for (Execute) first, then by Start's priority.
+// - Failures that say the server or the way to it is in trouble for now (no connection, a
+//   reset, a time-out, a body cut short, 408, 429, 500, 502, 503, 504) are sent again, GET
+//   and HEAD only, up to "HttpRetryAttempts" times after growing, jittered waits, or after the
+//   wait Retry-After names (seconds or a date); a Retry-After longer than
+//   "HttpRetryMaxWaitSeconds" ends the retries. Each retry is logged at Info.
+// - After FetchEngine's threshold of such failures in a row, a server is paused for
+//   "HttpHostPauseSeconds": its requests fail at once (HTTPException, code 0) instead of
+//   waiting for a server that is down; then one request at a time tries it until one works.
 // - Only http and https are spoken; redirects are followed (at most 5) to http or https only,
 //   and once a hop went over https no later hop may use http.
 // - Every connection meets the network rules ("ConnectionIpBlacklist" and
@@ -23,12 +35,15 @@
 // - gzip and deflate bodies are decoded; the User-Agent is "lmxmaps/<version>" unless the
 //   request headers name another one.
 // - Time limits come from the options "HttpConnectTimeoutSeconds" and
-//   "HttpTransferTimeoutSeconds"; the proxy from "HttpProxy" (empty: the usual environment
-//   variables). Loopback addresses never go through a proxy.
-// - Cancel() (or cancelling the outer task, see SetOuterTask) stops a running transfer within
-//   about 50 ms, whatever stage it is in; the task then stores AsyncTask::CancelException.
+//   "HttpTransferTimeoutSeconds" (each attempt); the proxy from "HttpProxy" (empty: the usual
+//   environment variables). Loopback addresses never go through a proxy.
+// - Cancel() (or cancelling the outer task, see SetOuterTask) takes a queued request out of the
+//   queue at once and stops a running transfer within about 50 ms, whatever stage it is in;
+//   the task then stores AsyncTask::CancelException.
 // - A response status of 400 or more stores HTTPException with that status; a failure without
 //   a status (connect, timeout, too many redirects...) stores HTTPException with code 0.
+// - The body hooks (BeginBody, AppendBody, EndBody) run on the I/O thread; a retry ends the
+//   body unfinished and begins it again.
 
 #include <QByteArray>
 #include <cstddef>
@@ -124,7 +139,19 @@ private:
 
 class HTTPRequestor : public ComputeTask {
 public:
+    // Process-wide counters (HostCounters): requests sent again at least once, and requests
+    // the network rules refused.
+    static constexpr const char* kRetriedRequestsCounter = "HttpRequestsRetried";
+    static constexpr const char* kRefusedRequestsCounter = "HttpRequestsRefused";
+
     ~HTTPRequestor() override;
+
+    // Sends the request without waiting. `finished` runs once the outcome is known, on the I/O
+    // thread (keep it short: hand real work to a pool), or at once on this thread when the
+    // request could not begin; afterwards the outcome is read as after Execute(). Among
+    // queued requests lower priorities start first. Call once, instead of Execute().
+    void Start(double priority, std::function<void()> finished);
+    int Cancel() override;
 
     // With the flag set, a 401 or 407 response asks the registered authentication prompt for
     // credentials and the request is sent once more with them.
@@ -180,9 +207,6 @@ protected:
     virtual void EndBody([[maybe_unused]] bool complete) {}
 
 private:
-    // Sends the request, answering authentication challenges; throws on any failure.
-    void Transfer();
-
     struct Impl;
     std::unique_ptr<Impl> m_impl;
 };

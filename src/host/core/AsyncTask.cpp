@@ -20,12 +20,24 @@ constexpr std::uint32_t kCancelledTaskSite = 0x43414E31;
 }
 
 void ComputeTask::Execute() {
-    try {
+    RunPart([this] {
         ThrowIfCancelled();
         ExecuteImpl();
+    });
+    MarkFinished();
+}
+
+bool ComputeTask::RunPart(const std::function<void()>& part) {
+    try {
+        part();
+        return true;
     } catch (...) {
         m_exception = std::current_exception();
+        return false;
     }
+}
+
+void ComputeTask::MarkFinished() {
     m_finished.store(true, std::memory_order_release);
 }
 

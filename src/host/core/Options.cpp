@@ -90,6 +90,19 @@ const std::vector<Definition> kDefinitions = {
     {"HttpMaxBodyBytes", "33554432",
      "Bytes a successful HTTP response body may have, counted after decoding; a larger body "
      "fails the request. 0 means no limit."},
+    {"HttpMaxConnectionsPerHost", "6",
+     "HTTP requests that run at once to one server (scheme, host and port); more wait their "
+     "turn."},
+    {"HttpMaxConnections", "64", "HTTP requests that run at once in the whole process."},
+    {"HttpRetryAttempts", "3",
+     "Times a GET that failed for a passing reason (no connection, reset, time-out, 408, 429, "
+     "500, 502, 503, 504) is sent again; 0 never retries."},
+    {"HttpRetryMaxWaitSeconds", "30",
+     "Longest wait before a retry; a server asking (Retry-After) for a longer one is not "
+     "retried."},
+    {"HttpHostPauseSeconds", "30",
+     "Seconds a server is left alone after 5 failures in a row: its requests fail at once "
+     "meanwhile, then one request at a time tries it again."},
     {"ImageMaxPixels", "67108864",
      "Pixels (width times height) a fetched or stored image may have; a larger one is refused "
      "before it is decoded. 0 means no limit."},

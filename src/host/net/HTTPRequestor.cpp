@@ -1,34 +1,44 @@
 #include <QStringList>
+#include <QThreadPool>
 #include <algorithm>
 #include <cmath>
+#include <condition_variable>
 #include <cstdlib>
 #include <curl/curl.h>
 #include <exception>
+#include <limits>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <sys/socket.h>
 
 #include <lmxmaps/Version.h>
+#include <lmxmaps/host/Counters.h>
 #include <lmxmaps/host/HTTPRequestor.h>
 #include <lmxmaps/host/Options.h>
 #include <lmxmaps/host/Secrets.h>
+#include <lmxmaps/host/TLog.h>
 #include <lmxmaps/host/TNetworkRules.h>
 
-#include "CurlSessionPool.h"
+#include "CurlEasyPool.h"
+#include "FetchEngine.h"
 #include "HttpCredentials.h"
+#include "HttpRetryPolicy.h"
 #include "HttpUrl.h"
 
 namespace {
 
 constexpr long kMaxRedirects = 5;
-// Longest wait for network activity before the cancel flags are looked at again.
-constexpr int kCancelCheckIntervalMs = 50;
+// Longest wait for a synchronous request before the cancel flags are looked at again.
+constexpr std::chrono::milliseconds kCancelCheckInterval{50};
+// Requests someone waits for start before any queued tile.
+constexpr double kSynchronousPriority = std::numeric_limits<double>::lowest();
 constexpr qsizetype kMaxErrorBodyBytes = 64 * 1024;
 constexpr int kFirstErrorStatus = 400;
 constexpr int kUnauthorized = 401;
 constexpr int kProxyAuthenticationRequired = 407;
 // A proxy's challenge and then the server's may each need one more round.
-constexpr int kMaxAttempts = 3;
+constexpr int kMaxAuthenticationRounds = 2;
 constexpr double kMillisecondsPerSecond = 1000.0;
 
 constexpr std::uint32_t kStatusFailureId = 0x48545041;
@@ -36,6 +46,7 @@ constexpr std::uint32_t kTransportFailureId = 0x48545042;
 constexpr std::uint32_t kCancelledId = 0x48545043;
 constexpr std::uint32_t kRefusedId = 0x48545044;
 constexpr std::uint32_t kBodyTooLargeId = 0x48545045;
+constexpr std::uint32_t kHostPausedId = 0x48545047;
 constexpr int kFirstRedirectStatus = 300;
 constexpr int kFirstSuccessStatus = 200;
 
@@ -124,6 +135,8 @@ struct HTTPRequestor::Impl {
     HTTPRequest::InfiniteTimeout timeout;
     bool showAuthenticationUI = false;
     const ComputeTask* outer = nullptr;
+    // Back to the requestor, for its body hooks and to keep it alive while a transfer runs.
+    HTTPRequestor* owner = nullptr;
     CURL* easy = nullptr;
     // Bytes a successful body may have; 0 for no limit.
     qint64 bodyLimit = 0;
@@ -144,11 +157,26 @@ struct HTTPRequestor::Impl {
     long newConnections = 0;
     char errorText[CURL_ERROR_SIZE] = {};
 
-    struct Outcome {
-        CURLcode code = CURLE_OK;
-        CURLMcode multiCode = CURLM_OK;
-        bool cancelled = false;
-    };
+    // What every attempt of one request shares.
+    std::string url;
+    std::string proxy;
+    std::string noProxy;
+    Slist headerList;
+    std::optional<HttpCredentials::Entry> serverCredentials;
+    std::optional<HttpCredentials::Entry> proxyCredentials;
+    CurlEasyPool::EasyPtr easyHandle;
+    std::string host;
+    double priority = 0.0;
+    int retries = 0;
+    int authenticationRounds = 0;
+    HttpRetryPolicy::Limits retryLimits;
+    // Called once the request ended; `failure` then holds why it failed, if it did.
+    std::function<void()> ended;
+    std::exception_ptr failure;
+
+    // The attempt in the fetch engine; Cancel() may look at it from any thread.
+    std::mutex transferMutex;
+    FetchEngine::TransferPtr transfer;
 
     bool IsCancelRequested(const HTTPRequestor& requestor) const {
         return requestor.WasCancelled() || (outer && outer->WasCancelled());
@@ -321,73 +349,250 @@ struct HTTPRequestor::Impl {
         curl_easy_setopt(easy, proxy ? CURLOPT_PROXYAUTH : CURLOPT_HTTPAUTH, entry.authMask);
     }
 
-    // Runs the transfer on the session's multi handle, so that waiting for the network can be
-    // interrupted to look at the cancel flags.
-    Outcome Run(const CurlSessionPool::Session& session, const HTTPRequestor& requestor) {
-        Outcome outcome;
-        outcome.multiCode = curl_multi_add_handle(session.multi, session.easy);
-        while (outcome.multiCode == CURLM_OK) {
-            int running = 0;
-            outcome.multiCode = curl_multi_perform(session.multi, &running);
-            if (outcome.multiCode != CURLM_OK) {
-                break;
-            }
-            if (running == 0) {
-                int queued = 0;
-                while (const CURLMsg* message = curl_multi_info_read(session.multi, &queued)) {
-                    if (message->msg == CURLMSG_DONE) {
-                        outcome.code = message->data.result;
-                    }
-                }
-                break;
-            }
-            if (IsCancelRequested(requestor)) {
-                outcome.cancelled = true;
-                break;
-            }
-            outcome.multiCode =
-                curl_multi_poll(session.multi, nullptr, 0, kCancelCheckIntervalMs, nullptr);
-        }
-        // Removing an unfinished transfer closes its connection; a finished one stays open.
-        curl_multi_remove_handle(session.multi, session.easy);
-        long connects = 0;
-        curl_easy_getinfo(session.easy, CURLINFO_NUM_CONNECTS, &connects);
-        newConnections += connects;
-        return outcome;
+    std::exception_ptr TransportFailure(CURLcode code) const {
+        const TString detail = errorText[0] != '\0' ? QString::fromUtf8(errorText)
+                                                    : QString::fromUtf8(curl_easy_strerror(code));
+        const TString redacted = Secrets::RedactUrl(target.fullUrl);
+        return std::make_exception_ptr(
+            HTTPException(QStringLiteral("Could not fetch %1: %2").arg(redacted, detail),
+                          TError::AutoGen(QStringLiteral("HTTPException"), kTransportFailureId), 0,
+                          redacted, QByteArray(), code == CURLE_OPERATION_TIMEDOUT));
     }
 
-    [[noreturn]] void ThrowTransportFailure(const Outcome& outcome) const {
-        const bool timedOut = outcome.code == CURLE_OPERATION_TIMEDOUT;
-        TString detail;
-        if (outcome.multiCode != CURLM_OK) {
-            detail = QString::fromUtf8(curl_multi_strerror(outcome.multiCode));
-        } else if (errorText[0] != '\0') {
-            detail = QString::fromUtf8(errorText);
-        } else {
-            detail = QString::fromUtf8(curl_easy_strerror(outcome.code));
-        }
-        const TString url = Secrets::RedactUrl(target.fullUrl);
-        throw HTTPException(QStringLiteral("Could not fetch %1: %2").arg(url, detail),
-                            TError::AutoGen(QStringLiteral("HTTPException"), kTransportFailureId),
-                            0, url, QByteArray(), timedOut);
+    std::exception_ptr Refusal() const {
+        const TString redacted = Secrets::RedactUrl(target.fullUrl);
+        return std::make_exception_ptr(HTTPException(
+            QStringLiteral("Could not fetch %1: %2").arg(redacted, refusal),
+            TError::AutoGen(QStringLiteral("HTTPException"), kRefusedId), 0, redacted));
     }
 
-    [[noreturn]] void ThrowRefusal() const {
-        const TString url = Secrets::RedactUrl(target.fullUrl);
-        throw HTTPException(QStringLiteral("Could not fetch %1: %2").arg(url, refusal),
-                            TError::AutoGen(QStringLiteral("HTTPException"), kRefusedId), 0, url);
+    std::exception_ptr HostPaused(std::chrono::seconds left) const {
+        const TString redacted = Secrets::RedactUrl(target.fullUrl);
+        return std::make_exception_ptr(HTTPException(
+            QStringLiteral("Could not fetch %1: requests to this server are paused for another "
+                           "%2 s after repeated failures")
+                .arg(redacted)
+                .arg(left.count()),
+            TError::AutoGen(QStringLiteral("HTTPException"), kHostPausedId), 0, redacted));
     }
 
-    [[noreturn]] void ThrowStatusFailure() const {
+    std::exception_ptr StatusFailure() const {
         TString message = QStringLiteral("HTTP %1").arg(status);
         if (!reason.isEmpty()) {
             message += u' ' + QString::fromUtf8(reason);
         }
-        const TString url = Secrets::RedactUrl(target.fullUrl);
-        message += QStringLiteral(" from %1").arg(url);
-        throw HTTPException(message,
-                            TError::AutoGen(QStringLiteral("HTTPException"), kStatusFailureId),
-                            status, url, errorBody);
+        const TString redacted = Secrets::RedactUrl(target.fullUrl);
+        message += QStringLiteral(" from %1").arg(redacted);
+        return std::make_exception_ptr(HTTPException(
+            message, TError::AutoGen(QStringLiteral("HTTPException"), kStatusFailureId), status,
+            redacted, errorBody));
+    }
+
+    TString Header(const TString& name) const {
+        const auto found = headers.find(name.toLower());
+        return found == headers.end() ? TString() : found->second.join(QStringLiteral(", "));
+    }
+
+    bool IsIdempotent() const {
+        const TString upper = method.toUpper();
+        return !info.body && (upper == u"GET" || upper == u"HEAD");
+    }
+
+    // Sets up what every attempt shares and sends the first; `done` runs once the request
+    // ended, on whichever thread ended it.
+    void Begin(double requestPriority, std::function<void()> done) {
+        ended = std::move(done);
+        priority = requestPriority;
+        failure = nullptr;
+        newConnections = 0;
+        retries = 0;
+        authenticationRounds = 0;
+        try {
+            retryLimits = HttpRetryPolicy::CurrentLimits();
+            bodyLimit = std::max<qint64>(0, Options::GetInt(QLatin1String(kBodyLimitOption)));
+            url = ToUtf8(target.fullUrl);
+            proxy = ToUtf8(Options::GetString(QStringLiteral("HttpProxy")).trimmed());
+            noProxy = NoProxyList();
+            headerList = MakeHeaderList(info.headers, info.body.has_value());
+            serverCredentials = HttpCredentials::Remembered(false, target.origin);
+            proxyCredentials = HttpCredentials::Remembered(true, target.origin);
+            host = ToUtf8(target.origin);
+            easyHandle = CurlEasyPool::Instance().Acquire();
+        } catch (...) {
+            Finish(std::current_exception());
+            return;
+        }
+        SubmitAttempt(std::chrono::milliseconds(0));
+    }
+
+    void SubmitAttempt(std::chrono::milliseconds delay) {
+        StartResponse();
+        errorText[0] = '\0';
+        refusal.clear();
+        secureHopSeen = false;
+        bodyException = nullptr;
+        Configure(easyHandle.get(), *owner, headerList.get(), url, proxy, noProxy);
+        if (serverCredentials) {
+            SetCredentials(easyHandle.get(), false, *serverCredentials);
+        }
+        if (proxyCredentials) {
+            SetCredentials(easyHandle.get(), true, *proxyCredentials);
+        }
+        auto attempt = std::make_shared<FetchEngine::Transfer>();
+        attempt->easy = easyHandle.get();
+        attempt->host = host;
+        attempt->priority = priority;
+        attempt->notBefore = FetchEngine::Clock::now() + delay;
+        attempt->completion =
+            [self = RefCntPtr<HTTPRequestor>(owner)](const FetchEngine::Outcome& outcome) {
+                self->m_impl->OnAttemptEnded(outcome);
+            };
+        {
+            std::lock_guard lock(transferMutex);
+            transfer = attempt;
+        }
+        // Cancel() sets its flag before it looks at the transfer: one of the two sees the other.
+        if (IsCancelRequested(*owner)) {
+            Finish(std::make_exception_ptr(MakeCancelException()));
+            return;
+        }
+        FetchEngine::Instance().Submit(std::move(attempt));
+    }
+
+    void CancelTransfer() {
+        FetchEngine::TransferPtr current;
+        {
+            std::lock_guard lock(transferMutex);
+            current = transfer;
+        }
+        if (current) {
+            FetchEngine::Instance().Cancel(std::move(current));
+        }
+    }
+
+    // On the fetch engine's thread.
+    void OnAttemptEnded(const FetchEngine::Outcome& outcome) {
+        if (outcome.ending == FetchEngine::Ending::Cancelled || IsCancelRequested(*owner)) {
+            Finish(std::make_exception_ptr(MakeCancelException()));
+            return;
+        }
+        if (outcome.ending == FetchEngine::Ending::HostPaused) {
+            Finish(HostPaused(outcome.pauseLeft));
+            return;
+        }
+        long connects = 0;
+        curl_easy_getinfo(easy, CURLINFO_NUM_CONNECTS, &connects);
+        newConnections += connects;
+        if (bodyException) {
+            Finish(bodyException);
+            return;
+        }
+        if (!refusal.isEmpty() &&
+            (outcome.code == CURLE_COULDNT_CONNECT || outcome.code == CURLE_ABORTED_BY_CALLBACK)) {
+            HostCounters::Increment(kRefusedRequestsCounter);
+            Finish(Refusal());
+            return;
+        }
+        if (outcome.code != CURLE_OK) {
+            const bool transient = HttpRetryPolicy::IsTransientTransportFailure(outcome.code);
+            FetchEngine::Instance().RecordHostOutcome(host, transient);
+            if (!transient || !RetryLater(TString(), outcome.code)) {
+                Finish(TransportFailure(outcome.code));
+            }
+            return;
+        }
+        long finalStatus = 0;
+        curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &finalStatus);
+        status = static_cast<int>(finalStatus);
+        const bool overloaded = HttpRetryPolicy::IsTransientStatus(status);
+        FetchEngine::Instance().RecordHostOutcome(host, overloaded);
+        if (overloaded && RetryLater(Header(QStringLiteral("Retry-After")), CURLE_OK)) {
+            return;
+        }
+        if ((status == kUnauthorized || status == kProxyAuthenticationRequired) &&
+            showAuthenticationUI && authenticationRounds < kMaxAuthenticationRounds) {
+            ++authenticationRounds;
+            // The prompt may wait for a person: never on the fetch engine's thread.
+            QThreadPool::globalInstance()->start(
+                [self = RefCntPtr<HTTPRequestor>(owner)] { self->m_impl->AnswerChallenge(); });
+            return;
+        }
+        Finish(status >= kFirstErrorStatus ? StatusFailure() : nullptr);
+    }
+
+    void AnswerChallenge() {
+        const bool proxyChallenge = status == kProxyAuthenticationRequired;
+        const HTTPRequest::AuthenticationChallenge challenge{
+            proxyChallenge, target.fullUrl,
+            Header(proxyChallenge ? QStringLiteral("Proxy-Authenticate")
+                                  : QStringLiteral("WWW-Authenticate"))};
+        std::optional<HttpCredentials::Entry>& used =
+            proxyChallenge ? proxyCredentials : serverCredentials;
+        std::optional<HttpCredentials::Entry> answer;
+        try {
+            answer = HttpCredentials::Ask(challenge, target.origin, used);
+        } catch (...) {
+            // A prompt the user closed ends the request with the prompt's own exception.
+            Finish(std::current_exception());
+            return;
+        }
+        if (!answer) {
+            Finish(StatusFailure());
+            return;
+        }
+        used = std::move(answer);
+        SubmitAttempt(std::chrono::milliseconds(0));
+    }
+
+    // Schedules the attempt again when the failure and the retry limits allow it.
+    bool RetryLater(const TString& retryAfter, CURLcode code) {
+        if (!IsIdempotent()) {
+            return false;
+        }
+        const std::optional<std::chrono::milliseconds> wait = HttpRetryPolicy::WaitBeforeRetry(
+            retries + 1, retryAfter, retryLimits, QDateTime::currentDateTimeUtc());
+        if (!wait) {
+            return false;
+        }
+        if (++retries == 1) {
+            HostCounters::Increment(kRetriedRequestsCounter);
+        }
+        const TString why = code == CURLE_OK ? QStringLiteral("HTTP %1").arg(status)
+                                             : QString::fromUtf8(curl_easy_strerror(code));
+        TLog::LogMessage(TLog::Severity::Info,
+                         QStringLiteral("Retrying %1 in %2 ms (retry %3 of %4): %5")
+                             .arg(Secrets::RedactUrl(target.fullUrl))
+                             .arg(wait->count())
+                             .arg(retries)
+                             .arg(retryLimits.maxRetries)
+                             .arg(why));
+        try {
+            // Whatever part of the body arrived goes; the next attempt sends all of it.
+            owner->EndBody(false);
+            owner->BeginBody();
+        } catch (...) {
+            Finish(std::current_exception());
+            return true;
+        }
+        SubmitAttempt(*wait);
+        return true;
+    }
+
+    void Finish(std::exception_ptr why) {
+        try {
+            owner->EndBody(!why);
+        } catch (...) {
+            why = why ? why : std::current_exception();
+        }
+        failure = std::move(why);
+        easy = nullptr;
+        easyHandle.reset();
+        {
+            std::lock_guard lock(transferMutex);
+            transfer.reset();
+        }
+        const std::function<void()> done = std::exchange(ended, nullptr);
+        done();
     }
 };
 
@@ -399,6 +604,7 @@ HTTPRequestor::HTTPRequestor(TString server, unsigned int port, TString method,
     m_impl->info = info;
     m_impl->target = HttpUrl::MakeTarget(server, port, info);
     m_impl->timeout = timeout;
+    m_impl->owner = this;
 }
 
 HTTPRequestor::~HTTPRequestor() = default;
@@ -432,12 +638,39 @@ int HTTPRequestor::GetStatusCode() const {
 }
 
 TString HTTPRequestor::GetHeader(const TString& name) const {
-    const auto found = m_impl->headers.find(name.toLower());
-    return found == m_impl->headers.end() ? TString() : found->second.join(QStringLiteral(", "));
+    return m_impl->Header(name);
 }
 
 long HTTPRequestor::GetNewConnectionCount() const {
     return m_impl->newConnections;
+}
+
+int HTTPRequestor::Cancel() {
+    const int taken = ComputeTask::Cancel();
+    m_impl->CancelTransfer();
+    return taken;
+}
+
+void HTTPRequestor::Start(double priority, std::function<void()> finished) {
+    if (!RunPart([this] {
+            if (m_impl->IsCancelRequested(*this)) {
+                throw MakeCancelException();
+            }
+            BeginBody();
+        })) {
+        MarkFinished();
+        finished();
+        return;
+    }
+    m_impl->Begin(priority, [this, finished = std::move(finished)] {
+        RunPart([this] {
+            if (m_impl->failure) {
+                std::rethrow_exception(m_impl->failure);
+            }
+        });
+        MarkFinished();
+        finished();
+    });
 }
 
 void HTTPRequestor::ExecuteImpl() {
@@ -446,81 +679,23 @@ void HTTPRequestor::ExecuteImpl() {
         throw MakeCancelException();
     }
     BeginBody();
-    try {
-        Transfer();
-    } catch (...) {
-        EndBody(false);
-        throw;
+    std::mutex endedMutex;
+    std::condition_variable endedSignal;
+    bool ended = false;
+    impl.Begin(kSynchronousPriority, [&] {
+        // Notified under the lock: once the waiter sees `ended` nothing here is touched again.
+        std::lock_guard lock(endedMutex);
+        ended = true;
+        endedSignal.notify_all();
+    });
+    std::unique_lock lock(endedMutex);
+    while (!endedSignal.wait_for(lock, kCancelCheckInterval, [&] { return ended; })) {
+        if (impl.IsCancelRequested(*this)) {
+            impl.CancelTransfer();
+        }
     }
-    EndBody(true);
-}
-
-void HTTPRequestor::Transfer() {
-    Impl& impl = *m_impl;
-    impl.newConnections = 0;
-    impl.bodyException = nullptr;
-    impl.bodyLimit = std::max<qint64>(0, Options::GetInt(QLatin1String(kBodyLimitOption)));
-    const std::string url = ToUtf8(impl.target.fullUrl);
-    const std::string proxy = ToUtf8(Options::GetString(QStringLiteral("HttpProxy")).trimmed());
-    const std::string noProxy = NoProxyList();
-    const Slist headerList = MakeHeaderList(impl.info.headers, impl.info.body.has_value());
-    std::optional<HttpCredentials::Entry> serverCredentials =
-        HttpCredentials::Remembered(false, impl.target.origin);
-    std::optional<HttpCredentials::Entry> proxyCredentials =
-        HttpCredentials::Remembered(true, impl.target.origin);
-
-    const CurlSessionPool::SessionPtr session = CurlSessionPool::Instance().Acquire();
-    for (int attempt = 1;; ++attempt) {
-        impl.StartResponse();
-        impl.errorText[0] = '\0';
-        impl.refusal.clear();
-        impl.secureHopSeen = false;
-        impl.Configure(session->easy, *this, headerList.get(), url, proxy, noProxy);
-        if (serverCredentials) {
-            Impl::SetCredentials(session->easy, false, *serverCredentials);
-        }
-        if (proxyCredentials) {
-            Impl::SetCredentials(session->easy, true, *proxyCredentials);
-        }
-
-        const Impl::Outcome outcome = impl.Run(*session, *this);
-        if (outcome.cancelled) {
-            throw MakeCancelException();
-        }
-        if (impl.bodyException) {
-            std::rethrow_exception(impl.bodyException);
-        }
-        if (!impl.refusal.isEmpty() &&
-            (outcome.code == CURLE_COULDNT_CONNECT || outcome.code == CURLE_ABORTED_BY_CALLBACK)) {
-            impl.ThrowRefusal();
-        }
-        if (outcome.multiCode != CURLM_OK || outcome.code != CURLE_OK) {
-            impl.ThrowTransportFailure(outcome);
-        }
-        long finalStatus = 0;
-        curl_easy_getinfo(session->easy, CURLINFO_RESPONSE_CODE, &finalStatus);
-        impl.status = static_cast<int>(finalStatus);
-
-        const bool proxyChallenge = impl.status == kProxyAuthenticationRequired;
-        if ((proxyChallenge || impl.status == kUnauthorized) && impl.showAuthenticationUI &&
-            attempt < kMaxAttempts) {
-            const HTTPRequest::AuthenticationChallenge challenge{
-                proxyChallenge, impl.target.fullUrl,
-                GetHeader(proxyChallenge ? QStringLiteral("Proxy-Authenticate")
-                                         : QStringLiteral("WWW-Authenticate"))};
-            std::optional<HttpCredentials::Entry>& used =
-                proxyChallenge ? proxyCredentials : serverCredentials;
-            std::optional<HttpCredentials::Entry> answer =
-                HttpCredentials::Ask(challenge, impl.target.origin, used);
-            if (answer) {
-                used = std::move(answer);
-                continue;
-            }
-        }
-        break;
-    }
-    if (impl.status >= kFirstErrorStatus) {
-        impl.ThrowStatusFailure();
+    if (impl.failure) {
+        std::rethrow_exception(impl.failure);
     }
 }
 
@@ -545,5 +720,5 @@ TString HTTPRequestor::GetAppBaseName() {
 }
 
 void HTTPRequestor::CloseIdleConnections() {
-    CurlSessionPool::Instance().CloseIdle();
+    FetchEngine::Instance().CloseIdleConnections();
 }
