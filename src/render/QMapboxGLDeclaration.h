@@ -30,6 +30,11 @@ public:
     void setCacheDatabaseMaximumSize(unsigned size);
     void setAccessToken(const QString& token);
     void setApiBaseUrl(const QString& url);
+    // Called with the URL of every resource the map is about to request from the network; the
+    // map requests the URL it returns instead.
+    void setResourceTransform(const std::function<std::string(const std::string&&)>& transform);
+
+    QString cacheDatabasePath() const;
 
 private:
     GLContextMode m_contextMode;

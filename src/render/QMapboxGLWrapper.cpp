@@ -17,6 +17,7 @@
 #include <lmxmaps/host/TLog.h>
 
 #include "host/core/Json.h"
+#include "render/MapResourceGate.h"
 #include "render/QMapboxGLDeclaration.h"
 
 namespace {
@@ -172,6 +173,8 @@ QMapboxGLWrapper::QMapboxGLWrapper(Mode mode, StyleJsonSource styleJsonSource, T
             std::max<long long>(0, Options::GetInt(QLatin1String(kTileCacheSizeOption)))) *
         kBytesPerMegabyte);
     m_map = std::make_unique<QMapboxGL>(nullptr, settings, QSize(1, 1), m_pixelRatio);
+    // Before the style is set, so the map's first request already meets the network rules.
+    MapResourceGate::Guard(*m_map, settings);
     if (mode == Immediate) {
         connect(
             m_map.get(), &QMapboxGL::needsRendering, this,
