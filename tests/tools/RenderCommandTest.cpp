@@ -155,6 +155,9 @@ TEST_F(RenderCommandTest, BadArgumentsAndUnusableSourcesExitTwoNamingTheProblem)
           QStringLiteral("0,0,1,1")},
          "--bbox excludes --bbox-crs"},
         {{QStringLiteral("--colour")}, "not expected: --colour"},
+        {{QStringLiteral("--retry-attempts=-1")}, "--retry-attempts: wants a whole number"},
+        {{QStringLiteral("--max-connections-per-host"), QStringLiteral("0")},
+         "--max-connections-per-host: wants a whole number of at least 1"},
         {{QStringLiteral("--layers"), QStringLiteral("land,,countries")},
          "--layers: wants layer names"},
         // The default world map has no layers to choose from.
@@ -213,6 +216,46 @@ TEST_F(RenderCommandTest, RendersATileServerSourceFromAJsonFile) {
     ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
     EXPECT_EQ(server.RequestCount(), 4u);
     EXPECT_EQ(QImage(Output()).size(), QSize(512, 512));
+}
+
+// Every tile answered 503 once: sent again after the wait the server asks for, one request at a
+// time, and counted; a wait longer than --retry-max-wait leaves the tiles failed.
+TEST_F(RenderCommandTest, RetriesTilesOfABusyServerAndCountsThem) {
+    FixtureServer server;
+    server.Start();
+    const auto render = [&](const char* query, const QStringList& options) {
+        const QString path = m_dir.filePath(QStringLiteral("faults.json"));
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(QStringLiteral(R"({"name": "Busy", "class": "OpenStreetMap",
+            "server": "http://127.0.0.1", "port": %1,
+            "url-format": "/faults/tiles/{Z}/{X}/{Y}.png?fail=1&%2"})")
+                       .arg(server.Port())
+                       .arg(QLatin1String(query))
+                       .toUtf8());
+        file.close();
+        server.ClearLog();
+        server.ResetPeakRequestsInFlight();
+        return Render(QStringList{QStringLiteral("--source"), path, QStringLiteral("--bbox-crs"),
+                                  WorldBox(), QStringLiteral("--size"), QStringLiteral("512x512")}
+                      << options);
+    };
+
+    const ToolRun healed = render("retry-after=1&latency-ms=50",
+                                  {QStringLiteral("--max-connections-per-host=1"),
+                                   QStringLiteral("--retry-attempts"), QStringLiteral("1")});
+    EXPECT_EQ(healed.exitCode, 0) << healed.err.toStdString();
+    EXPECT_TRUE(healed.out.contains(QStringLiteral("4 requested, 0 missing; 4 retried, 0 refused")))
+        << healed.out.toStdString();
+    EXPECT_EQ(server.RequestCount(), 8u);
+    EXPECT_EQ(server.PeakRequestsInFlight(), 1u);
+
+    const ToolRun failed =
+        render("retry-after=2", {QStringLiteral("--retry-max-wait"), QStringLiteral("1.5")});
+    EXPECT_EQ(failed.exitCode, 1);
+    EXPECT_TRUE(failed.out.contains(QStringLiteral("; 0 retried"))) << failed.out.toStdString();
+    EXPECT_TRUE(failed.err.contains(QStringLiteral("503"))) << failed.err.toStdString();
+    EXPECT_EQ(server.RequestCount(), 4u);
 }
 
 } // namespace

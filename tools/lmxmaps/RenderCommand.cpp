@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
+#include <limits>
 #include <optional>
 #include <ostream>
 #include <stdexcept>
@@ -17,6 +19,9 @@
 #include <lmxmaps/MapNamespace.h>
 #include <lmxmaps/MapProviderException.h>
 #include <lmxmaps/MapSource.h>
+#include <lmxmaps/host/Counters.h>
+#include <lmxmaps/host/HTTPRequestor.h>
+#include <lmxmaps/host/Options.h>
 #include <lmxmaps/host/Secrets.h>
 #include <lmxmaps/host/TLog.h>
 
@@ -58,6 +63,10 @@ struct RenderOptions {
     bool offline = false;
     bool composeWhenComplete = false;
     double timeoutSeconds = kDefaultTimeoutSeconds;
+    // The HTTP options of the same names for this run; the option's own value when absent.
+    std::optional<int> maxConnectionsPerHost;
+    std::optional<int> retryAttempts;
+    std::optional<double> retryMaxWaitSeconds;
     // Vector sources only.
     VectorViewOptions vector;
 };
@@ -140,6 +149,75 @@ double ParseTimeout(const std::string& text) {
     return *seconds;
 }
 
+int ParseCount(const std::string& text, int least) {
+    const std::optional<double> count = ParseDouble(text);
+    if (!count || !(*count >= least && *count <= std::numeric_limits<int>::max()) ||
+        *count != std::floor(*count)) {
+        throw std::invalid_argument("wants a whole number of at least " + std::to_string(least) +
+                                    ": '" + text + "'");
+    }
+    return static_cast<int>(*count);
+}
+
+double ParseWait(const std::string& text) {
+    const std::optional<double> seconds = ParseDouble(text);
+    if (!seconds || !(*seconds >= 0) || !std::isfinite(*seconds)) {
+        throw std::invalid_argument("wants a number of seconds, 0 or more: '" + text + "'");
+    }
+    return *seconds;
+}
+
+void AddNetworkOptions(CLI::App& app, RenderOptions& options) {
+    AddParsedOption(
+        app, "--max-connections-per-host", options.maxConnectionsPerHost,
+        [](const std::string& text) { return ParseCount(text, 1); },
+        "HTTP requests at once to one server (default: option\n"
+        "HttpMaxConnectionsPerHost, 6)")
+        ->type_name("N");
+    AddParsedOption(
+        app, "--retry-attempts", options.retryAttempts,
+        [](const std::string& text) { return ParseCount(text, 0); },
+        "times a tile that failed for a passing reason (no connection, reset,\n"
+        "time-out, 408, 429, 500, 502-504) is asked for again; 0 never (default:\n"
+        "option HttpRetryAttempts, 3)")
+        ->type_name("N");
+    AddParsedOption(app, "--retry-max-wait", options.retryMaxWaitSeconds, ParseWait,
+                    "longest wait before a retry; a server asking for a longer one\n"
+                    "(Retry-After) is not asked again (default: option\n"
+                    "HttpRetryMaxWaitSeconds, 30)")
+        ->type_name("SECONDS");
+}
+
+// The options of this run's HTTP requests, set before the first request.
+void ApplyNetworkOptions(const RenderOptions& options) {
+    if (options.maxConnectionsPerHost) {
+        Options::Set(QStringLiteral("HttpMaxConnectionsPerHost"),
+                     QString::number(*options.maxConnectionsPerHost));
+    }
+    if (options.retryAttempts) {
+        Options::Set(QStringLiteral("HttpRetryAttempts"), QString::number(*options.retryAttempts));
+    }
+    if (options.retryMaxWaitSeconds) {
+        Options::Set(QStringLiteral("HttpRetryMaxWaitSeconds"),
+                     QString::number(*options.retryMaxWaitSeconds));
+    }
+}
+
+// Requests of this run that were sent again, and those the network rules refused.
+class RequestTally {
+public:
+    std::int64_t Retried() const {
+        return HostCounters::Get(HTTPRequestor::kRetriedRequestsCounter) - m_retriedBefore;
+    }
+    std::int64_t Refused() const {
+        return HostCounters::Get(HTTPRequestor::kRefusedRequestsCounter) - m_refusedBefore;
+    }
+
+private:
+    std::int64_t m_retriedBefore = HostCounters::Get(HTTPRequestor::kRetriedRequestsCounter);
+    std::int64_t m_refusedBefore = HostCounters::Get(HTTPRequestor::kRefusedRequestsCounter);
+};
+
 void AddRenderOptions(CLI::App& app, RenderOptions& options) {
     app.add_option("--source", options.source,
                    "a JSON object of map-source attributes (\"name\" and \"class\"\n"
@@ -176,6 +254,7 @@ void AddRenderOptions(CLI::App& app, RenderOptions& options) {
                     "seconds to wait for tiles")
         ->type_name("SECONDS")
         ->default_str(std::to_string(kDefaultTimeoutSeconds));
+    AddNetworkOptions(app, options);
     app.add_option("--style", options.vector.style,
                    "vector sources: the style to draw (required for them)")
         ->type_name("NAME");
@@ -325,13 +404,14 @@ TileState InspectTiles(const CompositeMappedImage& composite) {
 }
 
 void DrawProgress(std::ostream& err, const TileState& state, int total,
-                  const RasterMapProvider::TileCounts& counts) {
+                  const RasterMapProvider::TileCounts& counts, const RequestTally& requests) {
     constexpr int kBarWidth = 30;
     const int filled = total == 0 ? kBarWidth : state.done * kBarWidth / total;
     err << "\r[" << std::string(static_cast<std::size_t>(filled), '#')
         << std::string(static_cast<std::size_t>(kBarWidth - filled), ' ') << "] " << state.done
         << "/" << total << " tiles (memory " << counts.fromMemory << ", disk " << counts.fromDisk
-        << ", new " << counts.fresh << ", missing " << counts.missing << ")" << std::flush;
+        << ", new " << counts.fresh << ", missing " << counts.missing << ", retried "
+        << requests.Retried() << ", refused " << requests.Refused() << ")" << std::flush;
 }
 
 // The view's pixel rectangle of a rectangle in map units.
@@ -432,6 +512,8 @@ int RunRenderCommand(const std::vector<std::string>& args, std::ostream& out, st
     if (const std::optional<int> status = app.ParseArguments(args, out, err)) {
         return *status;
     }
+    ApplyNetworkOptions(options);
+    const RequestTally requests;
 
     AttributeMap attributes;
     if (options.source == "default") {
@@ -564,7 +646,7 @@ int RunRenderCommand(const std::vector<std::string>& args, std::ostream& out, st
             pending = false;
             composite->CheckUpdateState(pending, updateCount);
             if (showProgress) {
-                DrawProgress(err, InspectTiles(*composite), total, counts);
+                DrawProgress(err, InspectTiles(*composite), total, counts, requests);
             }
             if (pending) {
                 std::this_thread::sleep_for(kPollInterval);
@@ -593,6 +675,7 @@ int RunRenderCommand(const std::vector<std::string>& args, std::ostream& out, st
     }
     out << "wrote " << options.out << " (" << pixels.width() << "x" << pixels.height() << ", "
         << counts.Total() << " tiles: " << counts.fromMemory << " from memory, " << counts.fromDisk
-        << " from disk, " << counts.fresh << " requested, " << counts.missing << " missing)\n";
+        << " from disk, " << counts.fresh << " requested, " << counts.missing << " missing; "
+        << requests.Retried() << " retried, " << requests.Refused() << " refused)\n";
     return exitCode;
 }
