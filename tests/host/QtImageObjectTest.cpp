@@ -1,5 +1,7 @@
 #include <QBuffer>
 #include <QPainter>
+#include <QtEndian>
+#include <algorithm>
 #include <atomic>
 #include <gtest/gtest.h>
 #include <thread>
@@ -7,6 +9,8 @@
 
 #include <lmxmaps/host/Counters.h>
 #include <lmxmaps/host/QtImageObject.h>
+
+#include "OptionGuard.h"
 
 namespace {
 
@@ -37,6 +41,88 @@ std::int64_t Decodes() {
 
 bool SamePixels(const QImage& a, const QImage& b) {
     return a.convertToFormat(QImage::Format_ARGB32) == b.convertToFormat(QImage::Format_ARGB32);
+}
+
+constexpr quint8 kGrey = 0;
+constexpr quint8 kRgb = 2;
+constexpr quint8 kGreyAlpha = 4;
+constexpr quint8 kRgba = 6;
+
+QByteArray BigEndian32(quint32 value) {
+    QByteArray bytes(4, '\0');
+    qToBigEndian(value, bytes.data());
+    return bytes;
+}
+
+// Length, type, data and the CRC-32 of type and data.
+QByteArray Chunk(const char* type, const QByteArray& data) {
+    const QByteArray typed = type + data;
+    quint32 crc = 0xffffffffu;
+    for (const char byte : typed) {
+        crc ^= static_cast<quint8>(byte);
+        for (int bit = 0; bit < 8; ++bit) {
+            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
+        }
+    }
+    return BigEndian32(static_cast<quint32>(data.size())) + typed + BigEndian32(~crc);
+}
+
+// The signature and the header chunk.
+QByteArray PngHead(QSize size, quint8 colorType, quint8 bitDepth, bool interlaced) {
+    QByteArray header = BigEndian32(size.width()) + BigEndian32(size.height());
+    header.append(char(bitDepth)).append(char(colorType)).append(2, '\0').append(char(interlaced));
+    return "\x89PNG\r\n\x1a\n" + Chunk("IHDR", header);
+}
+
+// Samples of whole pixels, row by row, as unfiltered rows (Adam7's seven passes if interlaced).
+QByteArray HandMadePng(QSize size, quint8 colorType, quint8 bitDepth, bool interlaced,
+                       const QByteArray& samples) {
+    // First column and row, then column and row steps, of each pass.
+    static constexpr int kAdam7[7][4] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                                         {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+    static constexpr int kWhole[4] = {0, 0, 1, 1};
+    const int pixelBytes = samples.size() / (size.width() * size.height());
+    QByteArray rows;
+    for (int pass = 0; pass < (interlaced ? 7 : 1); ++pass) {
+        const int* grid = interlaced ? kAdam7[pass] : kWhole;
+        for (int y = grid[1]; y < size.height() && grid[0] < size.width(); y += grid[3]) {
+            rows.append('\0');
+            for (int x = grid[0]; x < size.width(); x += grid[2]) {
+                rows.append(samples.mid((y * size.width() + x) * pixelBytes, pixelBytes));
+            }
+        }
+    }
+    return PngHead(size, colorType, bitDepth, interlaced) + Chunk("IDAT", qCompress(rows).mid(4)) +
+           Chunk("IEND", {});
+}
+
+QByteArray Noise(int count) {
+    QByteArray bytes(count, '\0');
+    quint32 state = 1;
+    for (char& byte : bytes) {
+        state = state * 1103515245u + 12345u;
+        byte = static_cast<char>(state >> 24);
+    }
+    return bytes;
+}
+
+// The largest difference of one channel between the premultiplied pixels of two images.
+int MaxChannelDifference(const QImage& a, const QImage& b) {
+    const QImage left = a.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    const QImage right = b.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    int worst = 0;
+    for (int y = 0; y < left.height(); ++y) {
+        const auto* leftRow = reinterpret_cast<const QRgb*>(left.constScanLine(y));
+        const auto* rightRow = reinterpret_cast<const QRgb*>(right.constScanLine(y));
+        for (int x = 0; x < left.width(); ++x) {
+            for (int shift = 0; shift < 32; shift += 8) {
+                const int l = static_cast<int>((leftRow[x] >> shift) & 0xff);
+                worst =
+                    std::max(worst, std::abs(l - static_cast<int>((rightRow[x] >> shift) & 0xff)));
+            }
+        }
+    }
+    return worst;
 }
 
 } // namespace
@@ -270,4 +356,97 @@ TEST(QtImageObject, ConcurrentClearsDecodesAndScalesAgree) {
     stop = true;
     clearer.join();
     EXPECT_EQ(mismatches.load(), 0);
+}
+
+TEST(QtImageObject, PngVariantsDecodeToThePixelsOfQtsReader) {
+    // 91 pixels: whole blocks of the pixel loops and a tail, and Adam7 passes of uneven sizes.
+    const QSize odd(13, 7);
+    const int pixels = odd.width() * odd.height();
+    const QImage pattern = PatternImage(odd.width(), odd.height());
+    QImage translucentTail = pattern;
+    translucentTail.setPixel(12, 6, qRgba(200, 100, 50, 128));
+    QImage palette(odd, QImage::Format_Indexed8);
+    palette.setColorTable({qRgba(255, 0, 0, 0), qRgba(0, 255, 0, 90), qRgba(10, 20, 30, 255),
+                           qRgba(250, 250, 0, 200), qRgba(9, 9, 200, 17)});
+    for (int i = 0; i < pixels; ++i) {
+        palette.setPixel(i % odd.width(), i / odd.width(), static_cast<uint>(i * 7 % 5));
+    }
+    struct Variant {
+        const char* name;
+        QByteArray png;
+        bool opaque;
+        // 16-bit samples are cut to 8 bits before premultiplying, Qt's are rounded after.
+        int tolerance;
+    };
+    const Variant variants[] = {
+        {"RGB", Encode(pattern.convertToFormat(QImage::Format_RGB32), "PNG"), true, 0},
+        {"RGBA, all opaque", Encode(pattern, "PNG"), true, 0},
+        {"RGBA, last pixel translucent", Encode(translucentTail, "PNG"), false, 0},
+        {"palette with transparency", Encode(palette, "PNG"), false, 0},
+        {"grey and alpha", HandMadePng(odd, kGreyAlpha, 8, false, Noise(pixels * 2)), false, 0},
+        {"grey, 16-bit", HandMadePng(odd, kGrey, 16, false, Noise(pixels * 2)), true, 1},
+        {"RGB, Adam7", HandMadePng(odd, kRgb, 8, true, Noise(pixels * 3)), true, 0},
+        {"RGBA, 16-bit, Adam7", HandMadePng(odd, kRgba, 16, true, Noise(pixels * 8)), false, 2},
+    };
+    for (const Variant& variant : variants) {
+        SCOPED_TRACE(variant.name);
+        const QImage reference = QImage::fromData(variant.png, "PNG");
+        ASSERT_FALSE(reference.isNull());
+        const auto image = QtImageObject::FromEncoded(variant.png);
+        ASSERT_TRUE(image);
+        EXPECT_EQ(image->GetSize(), odd);
+        const QImage decoded = image->GetImage();
+        ASSERT_EQ(decoded.size(), odd);
+        EXPECT_EQ(decoded.hasAlphaChannel(), !variant.opaque);
+        EXPECT_LE(MaxChannelDifference(decoded, reference), variant.tolerance);
+    }
+
+    // Decoded again after a clear, the pixels keep their density.
+    QImage dense = pattern;
+    dense.setDevicePixelRatio(2.0);
+    const auto image = QtImageObject::FromPixelsWithPng(dense, 80);
+    image->ClearBitmapCache();
+    EXPECT_EQ(image->GetImage().devicePixelRatio(), 2.0);
+    EXPECT_TRUE(SamePixels(image->GetImage(), pattern));
+}
+
+TEST(QtImageObject, BrokenOrOversizedPngBytesNeverDecode) {
+    const QSize size(40, 24);
+    const QByteArray good = HandMadePng(size, kRgb, 8, false, Noise(40 * 24 * 3));
+    const auto flipped = [&](int offset) {
+        QByteArray bytes = good;
+        bytes[offset] = static_cast<char>(bytes[offset] ^ 1);
+        return bytes;
+    };
+    // Signature and header take 33 bytes, the pixel chunk's length and type 8; IEND's 12 end it.
+    const QByteArray pixelByteFlipped = flipped(33 + 8 + 200);
+    const QByteArray crcFlipped = flipped(good.size() - 13);
+    const QByteArray brokenStream = PngHead(size, kRgb, 8, false) +
+                                    Chunk("IDAT", QByteArray("\x78\x9c\xff\xff\xff\xff")) +
+                                    Chunk("IEND", {});
+    for (const QByteArray& broken : {good.left(good.size() - 30), good.left(good.size() - 12),
+                                     pixelByteFlipped, crcFlipped, brokenStream}) {
+        SCOPED_TRACE(broken.size());
+        const auto image = QtImageObject::FromEncoded(broken);
+        ASSERT_TRUE(image);
+        EXPECT_EQ(image->GetSize(), size);
+        const std::int64_t decodesBefore = Decodes();
+        EXPECT_FALSE(image->IsValid());
+        EXPECT_TRUE(image->GetImage().isNull());
+        EXPECT_EQ(Decodes(), decodesBefore);
+    }
+
+    // A header claiming more pixels than the budget is refused before anything is inflated,
+    // and without a budget no side may pass a million pixels.
+    const OptionGuard budget("ImageMaxPixels");
+    const QByteArray tinyPixels = Chunk("IDAT", qCompress(QByteArray(8, '\0')).mid(4));
+    Options::Set(QStringLiteral("ImageMaxPixels"), QStringLiteral("1000000"));
+    const std::int64_t decodesBefore = Decodes();
+    EXPECT_FALSE(QtImageObject::FromEncoded(PngHead(QSize(100000, 100000), kRgba, 8, false) +
+                                            tinyPixels + Chunk("IEND", {})));
+    EXPECT_TRUE(QtImageObject::FromEncoded(good));
+    Options::Set(QStringLiteral("ImageMaxPixels"), QStringLiteral("0"));
+    EXPECT_FALSE(QtImageObject::FromEncoded(PngHead(QSize(2000000, 1), kRgba, 8, false) +
+                                            tinyPixels + Chunk("IEND", {})));
+    EXPECT_EQ(Decodes(), decodesBefore);
 }

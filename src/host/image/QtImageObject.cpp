@@ -10,6 +10,8 @@
 #include <lmxmaps/host/QtImageObject.h>
 #include <lmxmaps/host/TLog.h>
 
+#include "PngDecoder.h"
+
 namespace {
 
 constexpr const char* kPngFormat = "PNG";
@@ -33,6 +35,41 @@ bool FitsPixelBudget(QSize size) {
     return false;
 }
 
+// The size a non-PNG header states, or the image decoded when its format states none up front.
+struct QtHeader {
+    QSize size;
+    QImage decoded;
+};
+
+std::optional<QtHeader> ReadQtHeader(QByteArray& encoded) {
+    QBuffer buffer(&encoded);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    if (!reader.canRead()) {
+        return std::nullopt;
+    }
+    const QSize headerSize = reader.size();
+    if (headerSize.isValid() && !headerSize.isEmpty()) {
+        return QtHeader{headerSize, QImage()};
+    }
+    QImage decoded = reader.read();
+    if (decoded.isNull()) {
+        return std::nullopt;
+    }
+    return QtHeader{decoded.size(), std::move(decoded)};
+}
+
+QImage Decode(const QByteArray& encoded) {
+    return PngDecoder::HasPngSignature(encoded) ? PngDecoder::Decode(encoded)
+                                                : QImage::fromData(encoded);
+}
+
+// Formats whose pixels are single 32-bit words that are equal exactly when the colours are.
+bool HasComparableWords(QImage::Format format) {
+    return format == QImage::Format_RGB32 || format == QImage::Format_ARGB32 ||
+           format == QImage::Format_ARGB32_Premultiplied;
+}
+
 bool IsPaintable(QImage::Format format) {
     // QPainter cannot paint on indexed or one-bit images.
     return format != QImage::Format_Indexed8 && format != QImage::Format_Mono &&
@@ -54,30 +91,24 @@ std::unique_ptr<QtImageObject> QtImageObject::FromEncoded(QByteArray encoded) {
     if (encoded.isEmpty()) {
         return nullptr;
     }
-    QBuffer buffer(&encoded);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer);
-    if (!reader.canRead()) {
+    if (PngDecoder::HasPngSignature(encoded)) {
+        const std::optional<QSize> size = PngDecoder::ReadSize(encoded);
+        if (!size || !FitsPixelBudget(*size)) {
+            return nullptr;
+        }
+        return std::unique_ptr<QtImageObject>(new QtImageObject(std::move(encoded), *size));
+    }
+    std::optional<QtHeader> header = ReadQtHeader(encoded);
+    if (!header || !FitsPixelBudget(header->size)) {
         return nullptr;
     }
-    const QSize headerSize = reader.size();
-    if (headerSize.isValid() && !FitsPixelBudget(headerSize)) {
-        return nullptr;
-    }
-    if (headerSize.isValid() && !headerSize.isEmpty()) {
-        buffer.close();
-        return std::unique_ptr<QtImageObject>(new QtImageObject(std::move(encoded), headerSize));
-    }
-    // A format that does not tell its size up front: decode once to learn it.
-    QImage decoded = reader.read();
-    buffer.close();
-    if (decoded.isNull() || !FitsPixelBudget(decoded.size())) {
-        return nullptr;
-    }
-    HostCounters::Increment(kDecodeCounter);
     auto image =
-        std::unique_ptr<QtImageObject>(new QtImageObject(std::move(encoded), decoded.size()));
-    image->m_decoded = std::move(decoded);
+        std::unique_ptr<QtImageObject>(new QtImageObject(std::move(encoded), header->size));
+    if (!header->decoded.isNull()) {
+        // A format that does not tell its size up front was decoded once to learn it.
+        HostCounters::Increment(kDecodeCounter);
+        image->m_decoded = std::move(header->decoded);
+    }
     return image;
 }
 
@@ -128,7 +159,7 @@ qreal QtImageObject::GetDevicePixelRatio() const {
 
 const QImage& QtImageObject::DecodedLocked() const {
     if (m_decoded.isNull() && !m_encoded.isEmpty() && !m_undecodable) {
-        m_decoded = QImage::fromData(m_encoded);
+        m_decoded = Decode(m_encoded);
         if (m_decoded.isNull()) {
             m_undecodable = true;
         } else {
@@ -241,10 +272,10 @@ std::optional<ColorObject> QtImageObject::GetSolidColor() const {
     if (pixels.isNull() || pixels.size().isEmpty()) {
         return std::nullopt;
     }
-    if (pixels.format() != QImage::Format_ARGB32) {
+    if (!HasComparableWords(pixels.format())) {
         pixels = pixels.convertToFormat(QImage::Format_ARGB32);
     }
-    const QRgb first = pixels.pixel(0, 0);
+    const QRgb first = reinterpret_cast<const QRgb*>(pixels.constScanLine(0))[0];
     for (int y = 0; y < pixels.height(); ++y) {
         const auto* row = reinterpret_cast<const QRgb*>(pixels.constScanLine(y));
         for (int x = 0; x < pixels.width(); ++x) {
@@ -253,7 +284,7 @@ std::optional<ColorObject> QtImageObject::GetSolidColor() const {
             }
         }
     }
-    return ColorObject::FromArgb(first);
+    return ColorObject::FromArgb(pixels.pixel(0, 0));
 }
 
 void QtImageObject::Draw(QPainter& painter, const QRectF& target,

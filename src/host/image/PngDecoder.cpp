@@ -1,0 +1,119 @@
+#include "PngDecoder.h"
+
+#include <QtGlobal>
+#include <cstdint>
+#include <memory>
+#include <spng.h>
+
+namespace {
+
+constexpr char kSignature[] = "\x89PNG\r\n\x1a\n";
+constexpr int kSignatureLength = 8;
+// libpng's limits, which Qt's reader had: a million pixels a side, 8 MB for one metadata chunk.
+constexpr std::uint32_t kMaxSide = 1000000;
+constexpr std::size_t kMaxChunkBytes = 8000000;
+// All stored metadata chunks together (text counts inflated), so a small file cannot make the
+// decoder hold hundreds of megabytes of it.
+constexpr std::size_t kMaxChunkCacheBytes = 2 * kMaxChunkBytes;
+// Pixels rewritten per inner loop: a fixed count lets the compiler use vector instructions.
+constexpr int kPixelBlock = 16;
+constexpr QRgb kOpaqueAlpha = 0xff000000u;
+
+struct ContextFree {
+    void operator()(spng_ctx* context) const { spng_ctx_free(context); }
+};
+using Context = std::unique_ptr<spng_ctx, ContextFree>;
+
+Context OpenContext(const QByteArray& bytes) {
+    // The CRC-32 of every chunk, checked up to the end chunk, already covers the compressed
+    // pixels; the Adler-32 of the inflated stream would check them again at several times the
+    // cost.
+    Context context(spng_ctx_new(SPNG_CTX_IGNORE_ADLER32));
+    if (!context ||
+        spng_set_png_buffer(context.get(), bytes.constData(),
+                            static_cast<std::size_t>(bytes.size())) != 0 ||
+        spng_set_image_limits(context.get(), kMaxSide, kMaxSide) != 0 ||
+        spng_set_chunk_limits(context.get(), kMaxChunkBytes, kMaxChunkCacheBytes) != 0 ||
+        spng_set_crc_action(context.get(), SPNG_CRC_ERROR, SPNG_CRC_DISCARD) != 0) {
+        return nullptr;
+    }
+    return context;
+}
+
+// Reads the header and the chunks before the pixel data.
+std::optional<QSize> HeaderSize(spng_ctx* context) {
+    spng_ihdr header{};
+    if (spng_get_ihdr(context, &header) != 0 || spng_decode_chunks(context) != 0) {
+        return std::nullopt;
+    }
+    return QSize(static_cast<int>(header.width), static_cast<int>(header.height));
+}
+
+// A pixel's R, G, B, A bytes read as one native word, as a QRgb.
+inline QRgb RgbaWordToArgb(quint32 rgba) {
+    if constexpr (Q_BYTE_ORDER == Q_LITTLE_ENDIAN) {
+        return (rgba & 0xff00ff00u) | ((rgba & 0xffu) << 16) | ((rgba >> 16) & 0xffu);
+    } else {
+        return (rgba >> 8) | (rgba << 24);
+    }
+}
+
+// Rewrites R, G, B, A bytes as QRgb words in place; whether every pixel is opaque.
+bool RgbaToArgbInPlace(QRgb* pixels, qsizetype count) {
+    QRgb alpha = kOpaqueAlpha;
+    qsizetype i = 0;
+    for (; i + kPixelBlock <= count; i += kPixelBlock) {
+        QRgb* block = pixels + i;
+        for (int j = 0; j < kPixelBlock; ++j) {
+            block[j] = RgbaWordToArgb(block[j]);
+            alpha &= block[j];
+        }
+    }
+    for (; i < count; ++i) {
+        pixels[i] = RgbaWordToArgb(pixels[i]);
+        alpha &= pixels[i];
+    }
+    return alpha == kOpaqueAlpha;
+}
+
+} // namespace
+
+namespace PngDecoder {
+
+bool HasPngSignature(const QByteArray& bytes) {
+    return bytes.startsWith(QByteArray::fromRawData(kSignature, kSignatureLength));
+}
+
+std::optional<QSize> ReadSize(const QByteArray& bytes) {
+    const Context context = OpenContext(bytes);
+    return context ? HeaderSize(context.get()) : std::nullopt;
+}
+
+QImage Decode(const QByteArray& bytes) {
+    const Context context = OpenContext(bytes);
+    const std::optional<QSize> size = context ? HeaderSize(context.get()) : std::nullopt;
+    if (!size) {
+        return QImage();
+    }
+    // 32-bit rows are packed, so libspng's RGBA rows fill the image's buffer exactly.
+    QImage image(*size, QImage::Format_ARGB32);
+    std::size_t decodedBytes = 0;
+    if (image.isNull() ||
+        spng_decoded_image_size(context.get(), SPNG_FMT_RGBA8, &decodedBytes) != 0 ||
+        decodedBytes != static_cast<std::size_t>(image.sizeInBytes()) ||
+        spng_decode_image(context.get(), image.bits(), decodedBytes, SPNG_FMT_RGBA8,
+                          SPNG_DECODE_TRNS) != 0 ||
+        // Reading on to the end chunk checks the last pixel chunk's CRC.
+        spng_decode_chunks(context.get()) != 0) {
+        return QImage();
+    }
+    const qsizetype pixelCount = static_cast<qsizetype>(image.width()) * image.height();
+    if (RgbaToArgbInPlace(reinterpret_cast<QRgb*>(image.bits()), pixelCount)) {
+        image.reinterpretAsFormat(QImage::Format_RGB32);
+    } else {
+        image.convertTo(QImage::Format_ARGB32_Premultiplied);
+    }
+    return image;
+}
+
+} // namespace PngDecoder
