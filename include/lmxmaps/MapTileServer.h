@@ -148,9 +148,13 @@ public:
     TString GetResultUrl() const override;
 
 protected:
-    void ExecuteImpl() override;
+    // The tile's request, conditional when a stored copy has validators.
+    RefCntPtr<HTTPRequestor> PrepareFetch() override;
+    // Reads the answer and stores the tile on disk as its caching headers allow.
+    void CompleteFetch(const RefCntPtr<HTTPRequestor>& request) override;
     virtual RefCntPtr<BinaryHTTPRequestor> CreateRequest() const;
-    // A 304 answer takes the stored copy this fetch revalidated as the result.
+    // Sends the request unless it was sent already, then reads the answer; a 304 takes the
+    // stored copy this fetch revalidated as the result.
     virtual void SendAndProcessResponse(RefCntPtr<BinaryHTTPRequestor> request);
     // The response's freshness lifetime (for a 304, its headers over the stored ones); nullopt
     // when it must not be stored at all.
@@ -160,7 +164,6 @@ protected:
     virtual void CacheTile(std::chrono::seconds maxAge) const;
 
 private:
-    void Run(bool urlOnly);
     AttributeMap DiskCacheKey() const;
     // The caching headers of the response, over those of the stored copy for a 304.
     AttributeMap CachingHeadersOf(const BinaryHTTPRequestor& request) const;
@@ -168,6 +171,7 @@ private:
     void MakeConditional(BinaryHTTPRequestor& request) const;
     // Inside a catch block; always throws.
     [[noreturn]] void HandleFetchFailure();
+    [[noreturn]] void LogAndHandleFetchFailure();
 
     RefCntPtr<MapTileServerConnection> m_connection;
     TString m_server;
@@ -175,8 +179,9 @@ private:
     TString m_path;
     mutable std::mutex m_resultUrlMutex;
     mutable TString m_resultUrl;
-    // Set while the fetch runs: the disk copy it revalidates, and the caching headers of the
-    // response.
+    // Set while the fetch runs: the request, the disk copy it revalidates, and the caching
+    // headers of the response.
+    RefCntPtr<BinaryHTTPRequestor> m_request;
     RefCntPtr<IPersistentImageCache::Data> m_storedTile;
     AttributeMap m_responseCaching;
 };

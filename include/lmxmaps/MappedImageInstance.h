@@ -2,11 +2,12 @@
 // One map image of a view (a tile, a whole-world image or a legend) with its fetch state.
 //
 // Instances are shared between the process-wide image cache and the views that show them; a
-// view's interest is a MappedImageUse. The fetch is a MapRequestor run on Qt's global thread
-// pool: SetRequest starts it, the last RemoveUse cancels it, the next AddUse restarts it as a
-// clone, and CheckUpdateState (polled by the display) collects its image or turns its failure
-// into warnings. Every public operation runs under the instance's recursive lock (lock level
-// 11); the fetch thread touches only the requestor.
+// view's interest is a MappedImageUse. The fetch is a MapRequestor (MapRequestor::Start: Qt's
+// global thread pool and the HTTP layer): SetRequest starts it, the last RemoveUse cancels it,
+// the next AddUse restarts it as a clone, and CheckUpdateState (polled by the display) collects
+// its image or turns its failure into warnings, marking the image failed when the requestor
+// says so. Every public operation runs under the instance's recursive lock (lock level 11);
+// the fetch threads touch only the requestor.
 //
 // An instance may start from an out-of-date copy of its image (SetOutOfDateImage): when the
 // fetch finds the service unavailable (MapProviderException::eServiceUnavailable), the copy
@@ -61,7 +62,7 @@ public:
     virtual void RemoveUse();
 
     // Starts fetching: drains the uses (cancelling a running fetch) and waits for a running
-    // fetch to end, then runs the request on the thread pool. With legend set, the result is
+    // fetch to end, then starts the request. With legend set, the result is
     // the requestor's legend image.
     void SetRequest(MapRequestorPtr request, bool legend);
     // Like SetRequest with the other instance's request and running fetch, reading its legend.

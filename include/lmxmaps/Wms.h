@@ -186,11 +186,13 @@ public:
     static TString FormatBBoxNumber(double value, double worldBound);
 
 protected:
-    void ExecuteImpl() override;
+    // The GetMap request, its body going to a temporary file.
+    RefCntPtr<HTTPRequestor> PrepareFetch() override;
+    // Reads the image from the file, without its margins.
+    void CompleteFetch(const RefCntPtr<HTTPRequestor>& request) override;
 
 private:
-    // Sends the request into the file; the URL it went to comes back in url.
-    void Fetch(const TString& filePath, TString& url);
+    void ReadImage(const TString& url);
     // Throws for a reply that is not an image, keeping the file unless it is an exception
     // report.
     [[noreturn]] void RejectNonImage(const QByteArray& bytes, const TString& url,
@@ -209,6 +211,8 @@ private:
     SpatialProjectorPtr m_projector;
     mutable std::mutex m_resultUrlMutex;
     mutable TString m_resultUrl;
+    // Set while the fetch runs: where the body goes.
+    std::unique_ptr<TemporaryFile> m_file;
 };
 
 // The connect hooks of WMS sources: a stored source is validated by connecting it.

@@ -8,8 +8,6 @@
 namespace {
 
 constexpr int kTileDetailTag = 30;
-const QString kRunnableLabel = QStringLiteral("mapped-image-instance.deferred");
-constexpr int kFetchPriority = 0;
 
 // The host's warning categories, by the type of the failure.
 constexpr int kDefaultWarningType = 9;
@@ -69,7 +67,7 @@ void MappedImageInstance::FlushPendingRequestLocked() {
 }
 
 void MappedImageInstance::StartFetchLocked() {
-    m_pendingFetch = QtAsyncRunnable::Start(m_request, kRunnableLabel, kFetchPriority);
+    m_pendingFetch = m_request->Start();
 }
 
 void MappedImageInstance::SetRequest(MapRequestorPtr request, bool legend) {
@@ -119,7 +117,9 @@ void MappedImageInstance::AddUse() {
                           .arg(m_tileNumber));
         // SetRequest drains the uses; the caller still holds the one it just added.
         const int uses = m_useCount;
-        SetRequest(m_request->Clone(), false);
+        MapRequestorPtr clone = m_request->Clone();
+        clone->SetFetchPriority(m_request->GetFetchPriority());
+        SetRequest(std::move(clone), false);
         m_useCount = uses;
     }
 }
@@ -178,7 +178,7 @@ void MappedImageInstance::CollectResultLocked(bool& pending, int& count) {
             !AppConfig::IsServer() && !m_request->IsShowAuthUI() &&
             !HTTPRequestor::GetProxyAuthenticationCanceled();
         if (retryWithAuthentication) {
-            m_request->ClearExceptions();
+            m_request->ClearFailure();
             m_request->SetShowAuthUI(true);
             StartFetchLocked();
             CheckUpdateState(pending, count);
@@ -194,6 +194,10 @@ void MappedImageInstance::CollectResultLocked(bool& pending, int& count) {
 }
 
 void MappedImageInstance::RecordFailureLocked(const TString& message, int warningType) {
+    // A failed image is fetched again only after a while (the image cache's rule for them).
+    if (m_request->IsError()) {
+        m_isError = true;
+    }
     m_errors.push_back(MakeRefCnt<WarningMsg>(message, warningType, kFetchFailedText));
     TLog::LogMessage(TLog::Severity::Warn,
                      QStringLiteral("Error '%1' retrieving map tile '%2' for URL '%3'")

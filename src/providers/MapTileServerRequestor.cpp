@@ -156,46 +156,56 @@ TString MapTileServerRequestor::GetResultUrl() const {
     return m_resultUrl;
 }
 
-void MapTileServerRequestor::ExecuteImpl() {
-    Run(false);
-}
-
-void MapTileServerRequestor::Run(bool urlOnly) {
-    TString url;
+RefCntPtr<HTTPRequestor> MapTileServerRequestor::PrepareFetch() {
     try {
-        const RefCntPtr<BinaryHTTPRequestor> request = CreateRequest();
-        url = request->GetFullUrl();
+        m_request = CreateRequest();
         {
             std::lock_guard lock(m_resultUrlMutex);
-            m_resultUrl = url;
+            m_resultUrl = m_request->GetFullUrl();
         }
-        if (urlOnly) {
-            return;
-        }
-        // The stored copy is needed only while the fetch runs; the requestor lives on.
-        const auto forgetStoredTile = qScopeGuard([this] {
-            m_storedTile = nullptr;
-            m_responseCaching.clear();
-        });
         if (IPersistentImageCache* diskCache = MapDiskCache::Get()) {
             m_storedTile = diskCache->LookupIncludingExpired(DiskCacheKey());
         }
-        MakeConditional(*request);
-        request->SetOuterTask(this);
-        SendAndProcessResponse(request);
+        MakeConditional(*m_request);
+        m_request->SetOuterTask(this);
+        return m_request;
+    } catch (...) {
+        m_storedTile = nullptr;
+        LogAndHandleFetchFailure();
+    }
+}
+
+void MapTileServerRequestor::CompleteFetch(const RefCntPtr<HTTPRequestor>&) {
+    // The stored copy is needed only while the fetch runs; the requestor lives on.
+    const auto forgetFetch = qScopeGuard([this] {
+        m_request = nullptr;
+        m_storedTile = nullptr;
+        m_responseCaching.clear();
+    });
+    try {
+        SendAndProcessResponse(m_request);
         const QtImageObject* image = PeekResult();
         if (image != nullptr && image->IsValid() && !IsError()) {
-            m_responseCaching = CachingHeadersOf(*request);
-            const std::optional<std::chrono::seconds> maxAge = GetTileMaxCacheAge(request);
+            m_responseCaching = CachingHeadersOf(*m_request);
+            const std::optional<std::chrono::seconds> maxAge = GetTileMaxCacheAge(m_request);
             if (maxAge && (*maxAge > m_sDoNotCache || HasValidator(m_responseCaching))) {
                 CacheTile(*maxAge);
             }
         }
     } catch (...) {
-        TLog::LogMessage(TLog::Severity::Warn,
-                         QStringLiteral("Failed map tile ") + Secrets::RedactUrl(url));
-        HandleFetchFailure();
+        LogAndHandleFetchFailure();
     }
+}
+
+void MapTileServerRequestor::LogAndHandleFetchFailure() {
+    TString url;
+    {
+        std::lock_guard lock(m_resultUrlMutex);
+        url = m_resultUrl;
+    }
+    TLog::LogMessage(TLog::Severity::Warn,
+                     QStringLiteral("Failed map tile ") + Secrets::RedactUrl(url));
+    HandleFetchFailure();
 }
 
 void MapTileServerRequestor::HandleFetchFailure() {
@@ -259,7 +269,9 @@ void MapTileServerRequestor::SendAndProcessResponse(RefCntPtr<BinaryHTTPRequesto
         }
     };
     logStep("begin");
-    request->Execute();
+    if (!request->HasFinished()) {
+        request->Execute();
+    }
     logStep("request complete");
 
     std::vector<unsigned char> bytes;

@@ -5,6 +5,7 @@
 // shows that copy meanwhile, and instead when the server is unavailable. Without a connection
 // (offline) an expired copy is shown like a fresh one: it is the best there is.
 
+#include <algorithm>
 #include <cmath>
 
 #include <lmxmaps/MapConnectionAttributes.h>
@@ -58,6 +59,35 @@ MappedImageInstancePtr NewLegendInstance(const TString& layerGroup) {
     return MakeRefCnt<MappedImageInstance>(nullptr, QtImageObject::BitmapOptions(),
                                            TStr(kLegendName), TString(), layerGroup, true, false,
                                            false);
+}
+
+struct Point {
+    double x = 0.0;
+    double y = 0.0;
+};
+
+Point CentreOf(const Rect& r) {
+    return {(r.minX + r.maxX) / 2, (r.minY + r.maxY) / 2};
+}
+
+// The centre of the area the tiles cover together.
+Point CentreOfTiles(const std::vector<MapQueryPtr>& tiles) {
+    if (tiles.empty()) {
+        return {};
+    }
+    Rect all = ToRect(tiles.front()->GetBBox());
+    for (const MapQueryPtr& tile : tiles) {
+        const Rect r = ToRect(tile->GetBBox());
+        all = {std::min(all.minX, r.minX), std::max(all.maxX, r.maxX), std::min(all.minY, r.minY),
+               std::max(all.maxY, r.maxY)};
+    }
+    return CentreOf(all);
+}
+
+// Tiles nearest the middle of the view are fetched first: that is where the eye goes.
+double FetchPriority(const MapQuery& tile, Point viewCentre) {
+    const Point centre = CentreOf(ToRect(tile.GetBBox()));
+    return std::hypot(centre.x - viewCentre.x, centre.y - viewCentre.y);
 }
 
 void PlaceLikeTile(MappedImageInstance& instance, const MapQuery& tile) {
@@ -182,6 +212,7 @@ void RasterMapProvider::GetTilesAndALegendForTheFirstFetchedTile(
     const bool logTiles = TLog::IsDetailTagOn(kTileLogTag) || TLog::IsDetailTagOn(kTileUrlLogTag);
     const SpatialProjectorPtr projector = GetDefaultSpatialProjector();
     MappedImageCache& memory = MappedImageCache::Singleton();
+    const Point viewCentre = CentreOfTiles(tiles);
     int tileIndex = 0;
 
     for (const MapQueryPtr& tile : tiles) {
@@ -220,7 +251,9 @@ void RasterMapProvider::GetTilesAndALegendForTheFirstFetchedTile(
             PlaceLikeTile(*instance, *tile);
             if (connection) {
                 ++counts.fresh;
-                instance->SetRequest(connection->CreateMapRequestor(projector, tile), false);
+                MapRequestorPtr request = connection->CreateMapRequestor(projector, tile);
+                request->SetFetchPriority(FetchPriority(*tile, viewCentre));
+                instance->SetRequest(std::move(request), false);
             } else {
                 ++counts.missing;
             }

@@ -1,4 +1,5 @@
 #include <QFile>
+#include <QScopeGuard>
 #include <cmath>
 
 #include <lmxmaps/MapProviderException.h>
@@ -6,6 +7,7 @@
 #include <lmxmaps/host/ColorObject.h>
 #include <lmxmaps/host/DOMParser.h>
 #include <lmxmaps/host/Options.h>
+#include <lmxmaps/host/Secrets.h>
 #include <lmxmaps/host/TLog.h>
 #include <lmxmaps/host/TemporaryFile.h>
 
@@ -150,14 +152,53 @@ TString WmsRequestor::GetResultUrl() const {
     return m_resultUrl;
 }
 
-void WmsRequestor::ExecuteImpl() {
-    TemporaryFile file;
-    TString url;
-    Fetch(file.GetPath(), url);
+RefCntPtr<HTTPRequestor> WmsRequestor::PrepareFetch() {
+    try {
+        m_file = std::make_unique<TemporaryFile>();
+        const RefCntPtr<HTTPRequestor> request = CreateRequest(m_file->GetPath());
+        {
+            std::lock_guard lock(m_resultUrlMutex);
+            m_resultUrl = request->GetFullUrl();
+        }
+        request->SetOuterTask(this);
+        LogStep("begin request");
+        return request;
+    } catch (...) {
+        m_file.reset();
+        HandleException(m_host);
+    }
+}
+
+void WmsRequestor::CompleteFetch(const RefCntPtr<HTTPRequestor>& request) {
+    const auto removeFile = qScopeGuard([this] { m_file.reset(); });
+    // Logs and messages show the URL with its secret values masked.
+    const TString url = Secrets::RedactUrl(request->GetFullUrl());
+    try {
+        if (!request->HasFinished()) {
+            request->Execute();
+        }
+        request->CheckExceptions();
+    } catch (...) {
+        if (WasCancelled()) {
+            return;
+        }
+        TLog::LogMessage(TLog::Severity::Warn,
+                         QStringLiteral("WMS request failed: '") + url + u'\'');
+        HandleException(url);
+    }
+    LogStep("requestor complete");
     if (WasCancelled()) {
         return;
     }
-    const QByteArray bytes = ReadFile(file.GetPath());
+    try {
+        ReadImage(url);
+    } catch (...) {
+        HandleException(url);
+    }
+}
+
+void WmsRequestor::ReadImage(const TString& url) {
+    const QByteArray bytes = ReadFile(m_file->GetPath());
     if (bytes.isEmpty()) {
         TLog::LogMessage(TLog::Severity::Warn,
                          QStringLiteral("Zero-length tile returned from '") + url + u'\'');
@@ -168,7 +209,7 @@ void WmsRequestor::ExecuteImpl() {
     std::unique_ptr<QtImageObject> image = QtImageObject::FromEncoded(bytes);
     if (!image || !image->IsValid()) {
         SetError(true);
-        RejectNonImage(bytes, url, file);
+        RejectNonImage(bytes, url, *m_file);
     }
     const RequestBox box = ComputeRequestBox();
     if (box.hasMargin) {
@@ -188,29 +229,6 @@ void WmsRequestor::LogStep(const char* step) const {
                                                    .arg(GetModelNumber())
                                                    .arg(GetTileNumber()));
     }
-}
-
-void WmsRequestor::Fetch(const TString& filePath, TString& url) {
-    const RefCntPtr<HTTPRequestor> request = CreateRequest(filePath);
-    url = request->GetFullUrl();
-    {
-        std::lock_guard lock(m_resultUrlMutex);
-        m_resultUrl = url;
-    }
-    request->SetOuterTask(this);
-    LogStep("begin request");
-    try {
-        request->Execute();
-        request->CheckExceptions();
-    } catch (...) {
-        if (WasCancelled()) {
-            return;
-        }
-        TLog::LogMessage(TLog::Severity::Warn,
-                         QStringLiteral("WMS request failed: '") + url + u'\'');
-        HandleException(url);
-    }
-    LogStep("requestor complete");
 }
 
 void WmsRequestor::RejectNonImage(const QByteArray& bytes, const TString& url,

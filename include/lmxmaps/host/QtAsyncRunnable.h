@@ -5,6 +5,7 @@
 
 #include <QRunnable>
 #include <QString>
+#include <functional>
 #include <future>
 
 #include <lmxmaps/host/AsyncTask.h>
@@ -23,6 +24,9 @@ public:
     // Starts task on QThreadPool::globalInstance() at once with the given priority and returns
     // its result state. The pool owns the runnable; the runnable holds the task.
     static AsyncResult Start(RefCntPtr<IAsyncTask> task, const QString& label, int priority = 0);
+    // Runs work on the same pool (higher priorities first); once the pool is gone (the
+    // application is ending), on this thread. work must not throw.
+    static void Post(std::function<void()> work, int priority = 0);
 
 private:
     RefCntPtr<IAsyncTask> m_task;

@@ -23,6 +23,24 @@ void MarkTakenOver([[maybe_unused]] QtAsyncRunnable* runnable) {
 #endif
 }
 
+// A function on the pool, with the same hand-over marks as a task.
+class FunctionRunnable : public QRunnable {
+public:
+    explicit FunctionRunnable(std::function<void()> work) : m_work(std::move(work)) {
+        setAutoDelete(true);
+    }
+
+    void run() override {
+#if defined(__SANITIZE_THREAD__)
+        __tsan_acquire(this);
+#endif
+        m_work();
+    }
+
+private:
+    std::function<void()> m_work;
+};
+
 } // namespace
 
 QtAsyncRunnable::QtAsyncRunnable(RefCntPtr<IAsyncTask> task, QString label)
@@ -46,4 +64,17 @@ AsyncResult QtAsyncRunnable::Start(RefCntPtr<IAsyncTask> task, const QString& la
     MarkHandedOver(runnable);
     QThreadPool::globalInstance()->start(runnable, priority);
     return result;
+}
+
+void QtAsyncRunnable::Post(std::function<void()> work, int priority) {
+    QThreadPool* pool = QThreadPool::globalInstance();
+    if (pool == nullptr) {
+        work();
+        return;
+    }
+    auto* runnable = new FunctionRunnable(std::move(work));
+#if defined(__SANITIZE_THREAD__)
+    __tsan_release(runnable);
+#endif
+    pool->start(runnable, priority);
 }
