@@ -15,9 +15,10 @@
 //   and HEAD only, up to "HttpRetryAttempts" times after growing, jittered waits, or after the
 //   wait Retry-After names (seconds or a date); a Retry-After longer than
 //   "HttpRetryMaxWaitSeconds" ends the retries. Each retry is logged at Info.
-// - After FetchEngine's threshold of such failures in a row, a server is paused for
-//   "HttpHostPauseSeconds": its requests fail at once (HTTPException, code 0) instead of
-//   waiting for a server that is down; then one request at a time tries it until one works.
+// - After 5 attempts in a row that got no answer at all from a server (no connection, a
+//   reset, a time-out), it is paused for "HttpHostPauseSeconds": its requests fail at once
+//   (HTTPException, code 0) instead of waiting for a server that is down; then one request at
+//   a time tries it until one gets an answer. Any HTTP answer, 503 too, counts as alive.
 // - Only http and https are spoken; redirects are followed (at most 5) to http or https only,
 //   and once a hop went over https no later hop may use http.
 // - Every connection meets the network rules ("ConnectionIpBlacklist" and

@@ -101,8 +101,9 @@ const std::vector<Definition> kDefinitions = {
      "Longest wait before a retry; a server asking (Retry-After) for a longer one is not "
      "retried."},
     {"HttpHostPauseSeconds", "30",
-     "Seconds a server is left alone after 5 failures in a row: its requests fail at once "
-     "meanwhile, then one request at a time tries it again."},
+     "Seconds a server is left alone after 5 requests in a row got no answer from it (no "
+     "connection, reset, time-out): its requests fail at once meanwhile, then one request at a "
+     "time tries it again."},
     {"ImageMaxPixels", "67108864",
      "Pixels (width times height) a fetched or stored image may have; a larger one is refused "
      "before it is decoded. 0 means no limit."},

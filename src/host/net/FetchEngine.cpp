@@ -145,7 +145,10 @@ void FetchEngine::Run() {
         StartEligible();
         int running = 0;
         curl_multi_perform(m_multi, &running);
-        CollectFinished();
+        if (CollectFinished() > 0) {
+            // Freed slots go to waiting transfers before the loop sleeps.
+            continue;
+        }
         curl_waitfd wake{m_wakeFd, CURL_WAIT_POLLIN, 0};
         curl_multi_poll(m_multi, &wake, 1, PollTimeoutMs(), nullptr);
         if (wake.revents != 0) {
@@ -251,7 +254,8 @@ void FetchEngine::StartEligible() {
     }
 }
 
-void FetchEngine::CollectFinished() {
+int FetchEngine::CollectFinished() {
+    int finished = 0;
     int queued = 0;
     while (const CURLMsg* message = curl_multi_info_read(m_multi, &queued)) {
         if (message->msg != CURLMSG_DONE) {
@@ -266,7 +270,9 @@ void FetchEngine::CollectFinished() {
         // The message points into the handle; nothing of it is read after the removal.
         Remove(transfer);
         Complete(transfer, {Ending::Finished, code, {}});
+        ++finished;
     }
+    return finished;
 }
 
 void FetchEngine::Complete(const TransferPtr& transfer, const Outcome& outcome) {

@@ -7,7 +7,7 @@
 // host runs fewer than "HttpMaxConnectionsPerHost" and the process fewer than
 // "HttpMaxConnections" transfers; a transfer may be held back until a time (a retry's
 // back-off). Owners report how each transfer went (RecordHostOutcome); after
-// kFailuresBeforePause server failures in a row a host is paused for "HttpHostPauseSeconds":
+// kFailuresBeforePause unanswered transfers in a row a host is paused for "HttpHostPauseSeconds":
 // its queued transfers and any submitted meanwhile end at once as HostPaused, and afterwards
 // one transfer at a time probes it until one succeeds.
 //
@@ -74,8 +74,8 @@ public:
     // Thread-safe. A queued transfer leaves the queue at once, a running one is stopped; either
     // ends as Cancelled. Cancelling a finished transfer does nothing.
     void Cancel(TransferPtr transfer);
-    // From a completion only: whether the server failed this transfer (no connection, a reset
-    // or time-out, an overload status) or answered as a working server does.
+    // From a completion only: whether the server failed this transfer without answering (no
+    // connection, a reset or time-out) or answered at all.
     void RecordHostOutcome(const std::string& host, bool serverFailed);
     // Closes the connections no transfer uses; returns once they are closed (waits for the
     // running transfers to end when there are any).
@@ -111,7 +111,8 @@ private:
     void Enqueue(const TransferPtr& transfer);
     void Remove(const TransferPtr& transfer);
     void StartEligible();
-    void CollectFinished();
+    // Completes the transfers libcurl finished; how many.
+    int CollectFinished();
     void Complete(const TransferPtr& transfer, const Outcome& outcome);
     void EndPausedHostQueue(const std::string& host);
     bool IsPaused(const HostState& host) const;

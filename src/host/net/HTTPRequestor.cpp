@@ -505,7 +505,8 @@ struct HTTPRequestor::Impl {
         curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &finalStatus);
         status = static_cast<int>(finalStatus);
         const bool overloaded = HttpRetryPolicy::IsTransientStatus(status);
-        FetchEngine::Instance().RecordHostOutcome(host, overloaded);
+        // A server that answers, even "busy", is not down.
+        FetchEngine::Instance().RecordHostOutcome(host, false);
         if (overloaded && RetryLater(Header(QStringLiteral("Retry-After")), CURLE_OK)) {
             return;
         }
