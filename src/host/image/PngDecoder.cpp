@@ -5,19 +5,18 @@
 #include <memory>
 #include <spng.h>
 
+#include "CommonPngDecoder.h"
+#include "PngRows.h"
+
 namespace {
 
 constexpr char kSignature[] = "\x89PNG\r\n\x1a\n";
 constexpr int kSignatureLength = 8;
-// libpng's limits, which Qt's reader had: a million pixels a side, 8 MB for one metadata chunk.
-constexpr std::uint32_t kMaxSide = 1000000;
+// libpng's limit, which Qt's reader had: 8 MB for one metadata chunk.
 constexpr std::size_t kMaxChunkBytes = 8000000;
 // All stored metadata chunks together (text counts inflated), so a small file cannot make the
 // decoder hold hundreds of megabytes of it.
 constexpr std::size_t kMaxChunkCacheBytes = 2 * kMaxChunkBytes;
-// Pixels rewritten per inner loop: a fixed count lets the compiler use vector instructions.
-constexpr int kPixelBlock = 16;
-constexpr QRgb kOpaqueAlpha = 0xff000000u;
 
 struct ContextFree {
     void operator()(spng_ctx* context) const { spng_ctx_free(context); }
@@ -32,7 +31,7 @@ Context OpenContext(const QByteArray& bytes) {
     if (!context ||
         spng_set_png_buffer(context.get(), bytes.constData(),
                             static_cast<std::size_t>(bytes.size())) != 0 ||
-        spng_set_image_limits(context.get(), kMaxSide, kMaxSide) != 0 ||
+        spng_set_image_limits(context.get(), PngDecoder::kMaxSide, PngDecoder::kMaxSide) != 0 ||
         spng_set_chunk_limits(context.get(), kMaxChunkBytes, kMaxChunkCacheBytes) != 0 ||
         spng_set_crc_action(context.get(), SPNG_CRC_ERROR, SPNG_CRC_DISCARD) != 0) {
         return nullptr;
@@ -49,33 +48,6 @@ std::optional<QSize> HeaderSize(spng_ctx* context) {
     return QSize(static_cast<int>(header.width), static_cast<int>(header.height));
 }
 
-// A pixel's R, G, B, A bytes read as one native word, as a QRgb.
-inline QRgb RgbaWordToArgb(quint32 rgba) {
-    if constexpr (Q_BYTE_ORDER == Q_LITTLE_ENDIAN) {
-        return (rgba & 0xff00ff00u) | ((rgba & 0xffu) << 16) | ((rgba >> 16) & 0xffu);
-    } else {
-        return (rgba >> 8) | (rgba << 24);
-    }
-}
-
-// Rewrites R, G, B, A bytes as QRgb words in place; whether every pixel is opaque.
-bool RgbaToArgbInPlace(QRgb* pixels, qsizetype count) {
-    QRgb alpha = kOpaqueAlpha;
-    qsizetype i = 0;
-    for (; i + kPixelBlock <= count; i += kPixelBlock) {
-        QRgb* block = pixels + i;
-        for (int j = 0; j < kPixelBlock; ++j) {
-            block[j] = RgbaWordToArgb(block[j]);
-            alpha &= block[j];
-        }
-    }
-    for (; i < count; ++i) {
-        pixels[i] = RgbaWordToArgb(pixels[i]);
-        alpha &= pixels[i];
-    }
-    return alpha == kOpaqueAlpha;
-}
-
 } // namespace
 
 namespace PngDecoder {
@@ -90,6 +62,9 @@ std::optional<QSize> ReadSize(const QByteArray& bytes) {
 }
 
 QImage Decode(const QByteArray& bytes) {
+    if (std::optional<QImage> common = CommonPngDecoder::Decode(bytes)) {
+        return *std::move(common);
+    }
     const Context context = OpenContext(bytes);
     const std::optional<QSize> size = context ? HeaderSize(context.get()) : std::nullopt;
     if (!size) {
@@ -107,13 +82,10 @@ QImage Decode(const QByteArray& bytes) {
         spng_decode_chunks(context.get()) != 0) {
         return QImage();
     }
-    const qsizetype pixelCount = static_cast<qsizetype>(image.width()) * image.height();
-    if (RgbaToArgbInPlace(reinterpret_cast<QRgb*>(image.bits()), pixelCount)) {
-        image.reinterpretAsFormat(QImage::Format_RGB32);
-    } else {
-        image.convertTo(QImage::Format_ARGB32_Premultiplied);
-    }
-    return image;
+    const auto pixelCount = static_cast<std::size_t>(image.width()) * image.height();
+    auto* pixels = reinterpret_cast<QRgb*>(image.bits());
+    const QRgb all = PngRows::PackRgba(image.constBits(), pixels, pixelCount);
+    return PngRows::ToDrawable(std::move(image), all);
 }
 
 } // namespace PngDecoder

@@ -1,15 +1,20 @@
 #pragma once
-// PNG bytes to pixels with libspng, decoded straight into the image's own buffer and left in a
-// format QPainter draws without converting: RGB32 when every pixel is opaque, premultiplied
-// ARGB32 otherwise. Every PNG colour type and bit depth, transparency chunks and interlacing
-// decode; gamma and colour-space chunks are not applied, as Qt's reader does not apply them.
+// PNG bytes to pixels, left in a format QPainter draws without converting: RGB32 when every
+// pixel is opaque, premultiplied ARGB32 otherwise. The kinds tile servers send go through
+// CommonPngDecoder; libspng decodes every other colour type and bit depth, transparency chunks
+// and interlacing. Gamma and colour-space chunks are not applied, as Qt's reader does not apply
+// them.
 
 #include <QByteArray>
 #include <QImage>
 #include <QSize>
+#include <cstdint>
 #include <optional>
 
 namespace PngDecoder {
+
+// libpng's limit, which Qt's reader had: a million pixels a side.
+constexpr std::uint32_t kMaxSide = 1000000;
 
 // Whether the bytes start with the PNG signature.
 bool HasPngSignature(const QByteArray& bytes);
