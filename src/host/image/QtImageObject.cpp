@@ -3,6 +3,7 @@
 #include <QImageWriter>
 #include <QPainter>
 #include <QTransform>
+#include <algorithm>
 
 #include <lmxmaps/host/Counters.h>
 #include <lmxmaps/host/LumivexException.h>
@@ -275,13 +276,14 @@ std::optional<ColorObject> QtImageObject::GetSolidColor() const {
     if (!HasComparableWords(pixels.format())) {
         pixels = pixels.convertToFormat(QImage::Format_ARGB32);
     }
+    // QImage's accessors are not inlined: read the sizes once, not for every pixel.
+    const auto width = static_cast<std::size_t>(pixels.width());
+    const int height = pixels.height();
     const QRgb first = reinterpret_cast<const QRgb*>(pixels.constScanLine(0))[0];
-    for (int y = 0; y < pixels.height(); ++y) {
+    for (int y = 0; y < height; ++y) {
         const auto* row = reinterpret_cast<const QRgb*>(pixels.constScanLine(y));
-        for (int x = 0; x < pixels.width(); ++x) {
-            if (row[x] != first) {
-                return std::nullopt;
-            }
+        if (std::any_of(row, row + width, [first](QRgb pixel) { return pixel != first; })) {
+            return std::nullopt;
         }
     }
     return ColorObject::FromArgb(pixels.pixel(0, 0));
