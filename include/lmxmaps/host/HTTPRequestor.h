@@ -38,6 +38,8 @@
 // - Time limits come from the options "HttpConnectTimeoutSeconds" and
 //   "HttpTransferTimeoutSeconds" (each attempt); the proxy from "HttpProxy" (empty: the usual
 //   environment variables). Loopback addresses never go through a proxy.
+// - https servers are checked against the certificate authorities of "HttpCaBundleFile" (a PEM
+//   file; empty: the system's).
 // - Cancel() (or cancelling the outer task, see SetOuterTask) takes a queued request out of the
 //   queue at once and stops a running transfer within about 50 ms, whatever stage it is in;
 //   the task then stores AsyncTask::CancelException.

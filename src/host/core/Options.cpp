@@ -24,6 +24,9 @@ const std::vector<Definition> kDefinitions = {
     {"HttpProxy", "",
      "Proxy URL for HTTP requests; empty uses the http_proxy, https_proxy and no_proxy "
      "environment variables."},
+    {"HttpCaBundleFile", "",
+     "PEM file of the certificate authorities https servers are checked against; empty uses "
+     "the system's."},
     {"ImageCacheDirectory", "auto",
      "Directory of the disk image cache; auto is the per-user cache directory "
      "($XDG_CACHE_HOME/lmxmaps, usually ~/.cache/lmxmaps); empty turns the cache off."},

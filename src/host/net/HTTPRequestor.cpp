@@ -161,6 +161,7 @@ struct HTTPRequestor::Impl {
     std::string url;
     std::string proxy;
     std::string noProxy;
+    std::string caBundle;
     Slist headerList;
     std::optional<HttpCredentials::Entry> serverCredentials;
     std::optional<HttpCredentials::Entry> proxyCredentials;
@@ -313,6 +314,9 @@ struct HTTPRequestor::Impl {
             curl_easy_setopt(easy, CURLOPT_PROXY, proxy.c_str());
         }
         curl_easy_setopt(easy, CURLOPT_NOPROXY, noProxy.c_str());
+        if (!caBundle.empty()) {
+            curl_easy_setopt(easy, CURLOPT_CAINFO, caBundle.c_str());
+        }
         curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
         curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headerList);
         curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Impl::OnHeader);
@@ -413,6 +417,7 @@ struct HTTPRequestor::Impl {
             url = ToUtf8(target.fullUrl);
             proxy = ToUtf8(Options::GetString(QStringLiteral("HttpProxy")).trimmed());
             noProxy = NoProxyList();
+            caBundle = ToUtf8(Options::GetString(QStringLiteral("HttpCaBundleFile")).trimmed());
             headerList = MakeHeaderList(info.headers, info.body.has_value());
             serverCredentials = HttpCredentials::Remembered(false, target.origin);
             proxyCredentials = HttpCredentials::Remembered(true, target.origin);
