@@ -8,7 +8,8 @@
 namespace MapDiskCache {
 
 // The key rule: the source attributes in the key go through their class's required-attribute
-// filter and lose their secrets (Secrets::RedactAttributes); the request properties
+// filter and keep their secrets only as keyed digests (Secrets::DigestAttributes, under
+// IPersistentImageCache::SecretDigestKey); the request properties
 // (upper-case keys such as "LAYERS" and "INDEX") all stay.
 void FilterKey(AttributeMap& key);
 

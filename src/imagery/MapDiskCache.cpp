@@ -26,8 +26,9 @@ void FilterKey(AttributeMap& key) {
         }
     }
     MapConnectionAttributes::FilterRequiredAttributes(attributes);
-    // Keys are stored on disk: no secret may be part of them.
-    key.merge(Secrets::RedactAttributes(attributes));
+    // Keys are stored on disk: secrets are there only as keyed digests, which keep tiles
+    // fetched with different keys or accounts apart.
+    key.merge(Secrets::DigestAttributes(attributes, IPersistentImageCache::SecretDigestKey()));
 }
 
 IPersistentImageCache* Get() {

@@ -1,3 +1,5 @@
+#include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -42,5 +44,27 @@ TEST(MapDiskCache, TilesStoredUnderTheSecureKeyAreFoundUnderTheProvidersKey) {
     AttributeMap otherTile = lookedUp;
     otherTile[QStringLiteral("INDEX")] = QStringLiteral("3/4/6");
     EXPECT_FALSE(cache->Lookup(otherTile));
+
+    // Sources that differ only in their secrets keep their own tiles, and no secret is stored.
+    const auto withSecrets = [&](const char* apiKey, const char* token) {
+        AttributeMap key = lookedUp;
+        key[QStringLiteral("api-key")] = QLatin1String(apiKey);
+        key[QStringLiteral("url-format")] = QStringLiteral("/t/{Z}.png?access_token=") + token;
+        return key;
+    };
+    ASSERT_TRUE(cache->Insert(
+        IPersistentImageCache::Data(withSecrets("KeyOne", "TokenOne"), {}, image.get()),
+        std::chrono::hours(1)));
+    EXPECT_TRUE(cache->Lookup(withSecrets("KeyOne", "TokenOne")));
+    EXPECT_FALSE(cache->Lookup(withSecrets("KeyTwo", "TokenOne")));
+    EXPECT_FALSE(cache->Lookup(withSecrets("KeyOne", "TokenTwo")));
+    QByteArray onDisk;
+    for (const QFileInfo& file : QDir(directory.path()).entryInfoList(QDir::Files)) {
+        QFile bytes(file.filePath());
+        ASSERT_TRUE(bytes.open(QIODevice::ReadOnly));
+        onDisk += bytes.readAll();
+    }
+    EXPECT_TRUE(onDisk.contains("access_token=#"));
+    EXPECT_FALSE(onDisk.contains("KeyOne") || onDisk.contains("TokenOne"));
     Options::Set(QStringLiteral("ImageCacheDirectory"), std::nullopt);
 }

@@ -75,4 +75,9 @@ public:
     // "ImageCacheMaxBytes" when first asked for; null when the directory option is empty or
     // the directory cannot be made. Lives until the process ends.
     static IPersistentImageCache* GetSingleton();
+    // The key of the keyed digests that stand for secrets in cache keys
+    // (Secrets::DigestAttributes). It lives in the configured cache directory, in a file only
+    // its user may read, so every process sharing the cache agrees on it; without a directory
+    // it is this process's own.
+    static QByteArray SecretDigestKey();
 };

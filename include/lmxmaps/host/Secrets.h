@@ -2,6 +2,8 @@
 // Passwords, API keys and access tokens must never reach a log line, a warning, an exception
 // text or a cache key. These helpers turn texts and attribute sets into forms that may.
 
+#include <QByteArray>
+
 #include <lmxmaps/host/TString.h>
 
 namespace Secrets {
@@ -19,5 +21,10 @@ TString RedactUrl(const TString& text);
 
 // The attributes without the secret ones, the other values passed through RedactUrl.
 AttributeMap RedactAttributes(const AttributeMap& attributes);
+
+// For keys that must tell secrets apart without holding them: the attributes with every secret
+// (a secret attribute's value, a secret query parameter's value) replaced by "#" and the start
+// of its HMAC-SHA256 under digestKey, in hex.
+AttributeMap DigestAttributes(const AttributeMap& attributes, const QByteArray& digestKey);
 
 } // namespace Secrets

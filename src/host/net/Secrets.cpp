@@ -1,3 +1,5 @@
+#include <QCryptographicHash>
+#include <QMessageAuthenticationCode>
 #include <QRegularExpression>
 #include <array>
 
@@ -18,6 +20,29 @@ const QRegularExpression& SecretParameter() {
             R"((^|[?&;\s])(access_token|api_key|apikey|key|token|password)=([A-Za-z0-9._~%+/=-]*))"),
         QRegularExpression::CaseInsensitiveOption);
     return expression;
+}
+
+// 64 bits of the digest keep unrelated secrets apart; the rest would only lengthen keys.
+constexpr int kDigestBytes = 8;
+
+TString Digest(const TString& secret, const QByteArray& digestKey) {
+    const QByteArray code =
+        QMessageAuthenticationCode::hash(secret.toUtf8(), digestKey, QCryptographicHash::Sha256);
+    return u'#' + QString::fromLatin1(code.left(kDigestBytes).toHex());
+}
+
+TString DigestUrl(const TString& text, const QByteArray& digestKey) {
+    TString digested;
+    qsizetype copiedUpTo = 0;
+    QRegularExpressionMatchIterator matches = SecretParameter().globalMatch(text);
+    while (matches.hasNext()) {
+        const QRegularExpressionMatch match = matches.next();
+        const qsizetype valueStart = match.capturedStart(3);
+        digested += text.mid(copiedUpTo, valueStart - copiedUpTo);
+        digested += Digest(match.captured(3), digestKey);
+        copiedUpTo = match.capturedEnd(3);
+    }
+    return digested + text.mid(copiedUpTo);
 }
 
 } // namespace
@@ -48,6 +73,15 @@ AttributeMap RedactAttributes(const AttributeMap& attributes) {
         }
     }
     return redacted;
+}
+
+AttributeMap DigestAttributes(const AttributeMap& attributes, const QByteArray& digestKey) {
+    AttributeMap digested;
+    for (const auto& [key, value] : attributes) {
+        digested.emplace(key, IsSecretAttribute(key) ? Digest(value, digestKey)
+                                                     : DigestUrl(value, digestKey));
+    }
+    return digested;
 }
 
 } // namespace Secrets

@@ -1,4 +1,10 @@
 #include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
+#include <fcntl.h>
+#include <map>
+#include <mutex>
+#include <unistd.h>
 
 #include <lmxmaps/host/HostPaths.h>
 #include <lmxmaps/host/Options.h>
@@ -10,6 +16,34 @@ namespace {
 
 constexpr const char* kDirectoryOption = "ImageCacheDirectory";
 constexpr const char* kMaxBytesOption = "ImageCacheMaxBytes";
+constexpr const char* kDigestKeyFileName = "secret-digest.key";
+constexpr int kDigestKeyBytes = 32;
+
+QByteArray RandomKey() {
+    QByteArray key(kDigestKeyBytes, Qt::Uninitialized);
+    QRandomGenerator::system()->fillRange(reinterpret_cast<quint32*>(key.data()),
+                                          kDigestKeyBytes / sizeof(quint32));
+    return key;
+}
+
+// The directory's key: created by the first process to ask (exclusively, user-only), read by
+// the others. Empty when neither works.
+QByteArray DirectoryKey(const QString& directory) {
+    if (!QDir().mkpath(directory)) {
+        return {};
+    }
+    const QByteArray path = QFile::encodeName(QDir(directory).filePath(kDigestKeyFileName));
+    const int created = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (created >= 0) {
+        const QByteArray key = RandomKey();
+        const bool written = ::write(created, key.constData(), kDigestKeyBytes) == kDigestKeyBytes;
+        ::close(created);
+        return written ? key : QByteArray();
+    }
+    QFile existing(QFile::decodeName(path));
+    const QByteArray key = existing.open(QIODevice::ReadOnly) ? existing.readAll() : QByteArray();
+    return key.size() == kDigestKeyBytes ? key : QByteArray();
+}
 
 std::unique_ptr<IPersistentImageCache> CreateConfiguredCache() {
     const QString directory = HostPaths::ConfiguredDirectory(kDirectoryOption);
@@ -53,4 +87,25 @@ IPersistentImageCache* IPersistentImageCache::GetSingleton() {
     // exits, and SQLite recovers a database whose connections were not closed.
     static IPersistentImageCache* const singleton = CreateConfiguredCache().release();
     return singleton;
+}
+
+QByteArray IPersistentImageCache::SecretDigestKey() {
+    static std::mutex mutex;
+    static std::map<QString, QByteArray> keys;
+    const QString directory = HostPaths::ConfiguredDirectory(kDirectoryOption);
+    std::lock_guard lock(mutex);
+    QByteArray& key = keys[directory];
+    if (key.isEmpty() && !directory.isEmpty()) {
+        key = DirectoryKey(directory);
+        if (key.isEmpty()) {
+            TLog::LogMessage(TLog::Severity::Warn,
+                             QStringLiteral("Cannot keep a key for cache entries in '%1'; secrets "
+                                            "in cache keys are told apart in this process only.")
+                                 .arg(directory));
+        }
+    }
+    if (key.isEmpty()) {
+        key = RandomKey();
+    }
+    return key;
 }
