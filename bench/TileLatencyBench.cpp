@@ -139,15 +139,7 @@ private:
         if (whole == nullptr || static_cast<int>(whole->GetTiles().size()) != kTileCount) {
             Fail("the view is no composite of 64 tiles");
         }
-        for (const MappedImageInstancePtr& tile : whole->GetTiles()) {
-            WarningList errors;
-            bool hadErrors = false;
-            tile->GetErrors(errors, hadErrors);
-            if (hadErrors || tile->IsError() || !tile->GetImageObject() ||
-                tile->GetTileRects().empty()) {
-                Fail("tile " + tile->GetUrl().toStdString() + " failed or was not drawn");
-            }
-        }
+        CheckTilesDrawn(*whole, std::string());
     }
 
     // Each of the 64 tiles asked for once, nothing else.

@@ -16,6 +16,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include <lmxmaps/CompositeMappedImage.h>
 #include <lmxmaps/MappedImageInstance.h>
 
 namespace viewbench {
@@ -68,6 +69,18 @@ double CpuMs(const rusage& usage) {
         return t.tv_sec * 1e3 + t.tv_usec / 1e3;
     };
     return ms(usage.ru_utime) + ms(usage.ru_stime);
+}
+
+void CheckTilesDrawn(const CompositeMappedImage& composite, const std::string& label) {
+    for (const MappedImageInstancePtr& tile : composite.GetTiles()) {
+        WarningList errors;
+        bool hadErrors = false;
+        tile->GetErrors(errors, hadErrors);
+        if (hadErrors || tile->IsError() || !tile->GetImageObject() ||
+            tile->GetTileRects().empty()) {
+            Fail(label + "tile " + tile->GetUrl().toStdString() + " failed or was not drawn");
+        }
+    }
 }
 
 void WriteFile(const QString& path, const QString& text) {

@@ -14,6 +14,8 @@
 
 #include "Median.h"
 
+class CompositeMappedImage;
+
 class MappedImageInstance;
 
 namespace viewbench {
@@ -26,6 +28,9 @@ using bench::Median;
 // User plus system time.
 double CpuMs(const rusage& usage);
 void WriteFile(const QString& path, const QString& text);
+// Fails unless every tile of the composite arrived without error and was drawn; label starts
+// the message.
+void CheckTilesDrawn(const CompositeMappedImage& composite, const std::string& label);
 
 // The loopback servers of tests/servers/test-servers in a temporary directory named after
 // prefix; one instance a process.

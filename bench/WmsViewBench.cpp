@@ -383,16 +383,7 @@ private:
                  " pixels) does not cover the view at its scale");
         }
         m_compositeSize[client] = QSize(canvas->GetWidth(), canvas->GetHeight());
-        for (const MappedImageInstancePtr& tile : whole->GetTiles()) {
-            WarningList errors;
-            bool hadErrors = false;
-            tile->GetErrors(errors, hadErrors);
-            if (hadErrors || tile->IsError() || !tile->GetImageObject() ||
-                tile->GetTileRects().empty()) {
-                Fail(client.toStdString() + ": tile " + tile->GetUrl().toStdString() +
-                     " failed or was not drawn");
-            }
-        }
+        CheckTilesDrawn(*whole, client.toStdString() + ": ");
         CheckRequests(client, mark, expectedTiles);
         if (client == kLmxTiled) {
             m_keep = view;

@@ -36,7 +36,8 @@ QByteArray DirectoryKey(const QString& directory) {
     const int created = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (created >= 0) {
         const QByteArray key = RandomKey();
-        const bool written = ::write(created, key.constData(), kDigestKeyBytes) == kDigestKeyBytes;
+        const auto size = static_cast<std::size_t>(key.size());
+        const bool written = ::write(created, key.constData(), size) == static_cast<ssize_t>(size);
         ::close(created);
         return written ? key : QByteArray();
     }
