@@ -395,6 +395,9 @@ TEST(QtImageObject, PngVariantsDecodeToThePixelsOfQtsReader) {
     for (int i = 0; i < pixels; ++i) {
         palette.setPixel(i % odd.width(), i / odd.width(), static_cast<uint>(i * 7 % 5));
     }
+    // Two colours: a 1-bit palette.
+    const QImage twoColours =
+        palette.convertToFormat(QImage::Format_Mono, palette.colorTable().mid(1, 2));
     struct Variant {
         const char* name;
         QByteArray png;
@@ -407,6 +410,7 @@ TEST(QtImageObject, PngVariantsDecodeToThePixelsOfQtsReader) {
         {"RGBA, all opaque", Encode(pattern, "PNG"), true, 0},
         {"RGBA, last pixel translucent", Encode(translucentTail, "PNG"), false, 0},
         {"palette with transparency", Encode(palette, "PNG"), false, 0},
+        {"1-bit palette with transparency", Encode(twoColours, "PNG"), false, 0},
         {"grey", HandMadePng(odd, kGrey, 8, false, Noise(pixels)), true, 0},
         {"RGB, filtered", HandMadePng(odd, kRgb, 8, false, Noise(pixels * 3)), true, 0},
         {"RGBA, filtered", HandMadePng(odd, kRgba, 8, false, Noise(pixels * 4)), false, 0},
