@@ -115,8 +115,8 @@ protected:
     }
     // Restores the HTTP options that a test set.
     void TearDown() override {
-        for (const char* name :
-             {"HttpConnectTimeoutSeconds", "HttpTransferTimeoutSeconds", "HttpProxy"}) {
+        for (const char* name : {"HttpConnectTimeoutSeconds", "HttpTransferTimeoutSeconds",
+                                 "HttpProxy", "HttpRetryAttempts"}) {
             Options::Set(QLatin1String(name), std::nullopt);
         }
         HTTPRequestor::CloseIdleConnections();
@@ -449,6 +449,8 @@ TEST_F(HttpRequestorTest, CancellingStopsASlowTransferPromptlyFromAnyThreadOrTas
 }
 
 TEST_F(HttpRequestorTest, TransferAndConnectTimeoutsComeFromTheOptions) {
+    // One attempt each: a time-out is otherwise retried.
+    Options::Set(QStringLiteral("HttpRetryAttempts"), QStringLiteral("0"));
     Options::Set(QStringLiteral("HttpTransferTimeoutSeconds"), QStringLiteral("0.5"));
     Clock::time_point start = Clock::now();
     const HTTPException transfer = ExpectHttpFailure(*Binary(QStringLiteral("/slow")));
