@@ -72,7 +72,7 @@ public:
         if (!image->IsError()) {
             return true;
         }
-        return data->GetCreated().secsTo(HostClock::Now()) <=
+        return data->GetCreated().secsTo(HostClock::NowUtc()) <=
                MappedImageCache::kFailedEntryLifetimeSeconds;
     }
 
@@ -143,8 +143,9 @@ bool MappedImageCache::Get(const AttributeMap& properties, MappedImageCacheDataP
 MappedImageCacheDataPtr MappedImageCache::Put(const AttributeMap& properties,
                                               MappedImageInstancePtr image) {
     AutoSynchronize guard(m_lock, "MappedImageCache::Put");
+    // UTC: only ages are read from it, and the local time asks the time zone every time.
     MappedImageCacheDataPtr data =
-        MakeRefCnt<MappedImageCacheData>(HostClock::Now(), properties, std::move(image));
+        MakeRefCnt<MappedImageCacheData>(HostClock::NowUtc(), properties, std::move(image));
     m_cache->AddEntry(data);
     m_cache->IncrementClock();
     HostCounters::Increment(kStoresCounter);
