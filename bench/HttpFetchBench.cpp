@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include <lmxmaps/host/HTTPRequestor.h>
+#include <lmxmaps/host/net/HTTPRequestor.h>
 
 #include "FixtureServer.h"
 #include "Median.h"

@@ -3,7 +3,7 @@
 // view of a connection's attributes and looked up under the provider's, so the cache matches
 // both after the class's required-attribute filter (what identifies the map service).
 
-#include <lmxmaps/host/PersistentImageCache.h>
+#include <lmxmaps/host/storage/PersistentImageCache.h>
 
 namespace MapDiskCache {
 

@@ -15,8 +15,8 @@
 #include <optional>
 
 #include <lmxmaps/MapProvider.h>
-#include <lmxmaps/host/HTTPRequestor.h>
-#include <lmxmaps/host/PersistentImageCache.h>
+#include <lmxmaps/host/net/HTTPRequestor.h>
+#include <lmxmaps/host/storage/PersistentImageCache.h>
 
 class MapNamespace;
 class MapSource;

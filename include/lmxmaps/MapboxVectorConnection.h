@@ -19,7 +19,7 @@
 #include <lmxmaps/MapConnection.h>
 #include <lmxmaps/MapboxCaching.h>
 #include <lmxmaps/host/LanguageCode.h>
-#include <lmxmaps/host/TUrl.h>
+#include <lmxmaps/host/net/TUrl.h>
 
 class MapboxParams;
 namespace Tracing {

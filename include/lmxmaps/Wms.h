@@ -14,8 +14,8 @@
 #include <vector>
 
 #include <lmxmaps/MapProvider.h>
-#include <lmxmaps/host/HTTPRequestor.h>
 #include <lmxmaps/host/VersionNumber.h>
+#include <lmxmaps/host/net/HTTPRequestor.h>
 
 class DOMDocument;
 class MapNamespace;

@@ -2,7 +2,7 @@
 
 #include <lmxmaps/MapConnectionAttributes.h>
 #include <lmxmaps/MapDiskCache.h>
-#include <lmxmaps/host/Secrets.h>
+#include <lmxmaps/host/net/Secrets.h>
 
 namespace MapDiskCache {
 

@@ -2,7 +2,7 @@
 
 #include <lmxmaps/MapProviderException.h>
 #include <lmxmaps/MapQuery.h>
-#include <lmxmaps/host/HTTPRequestor.h>
+#include <lmxmaps/host/net/HTTPRequestor.h>
 
 namespace {
 

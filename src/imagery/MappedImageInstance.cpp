@@ -1,9 +1,9 @@
 #include <lmxmaps/MapProviderException.h>
 #include <lmxmaps/MappedImageInstance.h>
 #include <lmxmaps/host/AppConfig.h>
-#include <lmxmaps/host/HTTPRequestor.h>
-#include <lmxmaps/host/Secrets.h>
 #include <lmxmaps/host/TLog.h>
+#include <lmxmaps/host/net/HTTPRequestor.h>
+#include <lmxmaps/host/net/Secrets.h>
 
 namespace {
 

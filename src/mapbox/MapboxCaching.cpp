@@ -3,8 +3,8 @@
 #include <mutex>
 
 #include <lmxmaps/MapboxCaching.h>
-#include <lmxmaps/host/ExternalCache.h>
 #include <lmxmaps/host/Options.h>
+#include <lmxmaps/host/storage/ExternalCache.h>
 
 #include "mapbox/MemCache.h"
 

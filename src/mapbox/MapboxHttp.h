@@ -2,8 +2,8 @@
 // Synchronous GETs to the Mapbox service and to parameters servers, as every Mapbox fetch makes
 // them: the option "ForceNoConnectionMap" sends them to a loopback port nothing listens on.
 
-#include <lmxmaps/host/HTTPRequestor.h>
-#include <lmxmaps/host/TUrl.h>
+#include <lmxmaps/host/net/HTTPRequestor.h>
+#include <lmxmaps/host/net/TUrl.h>
 
 namespace MapboxHttp {
 

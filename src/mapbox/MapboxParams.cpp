@@ -6,8 +6,8 @@
 #include <lmxmaps/MapboxParams.h>
 #include <lmxmaps/MapboxUtils.h>
 #include <lmxmaps/host/HostClock.h>
-#include <lmxmaps/host/Secrets.h>
 #include <lmxmaps/host/TLog.h>
+#include <lmxmaps/host/net/Secrets.h>
 
 #include "host/core/Json.h"
 #include "mapbox/MapboxHttp.h"

@@ -7,9 +7,9 @@
 #include <lmxmaps/MapboxVectorConnection.h>
 #include <lmxmaps/host/HostClock.h>
 #include <lmxmaps/host/Options.h>
-#include <lmxmaps/host/Secrets.h>
 #include <lmxmaps/host/TLog.h>
 #include <lmxmaps/host/Tracing.h>
+#include <lmxmaps/host/net/Secrets.h>
 
 #include "mapbox/MapboxDocuments.h"
 #include "mapbox/MapboxHttp.h"

@@ -6,7 +6,7 @@
 #include <lmxmaps/MapboxVectorConnection.h>
 #include <lmxmaps/ValidatingConnector.h>
 #include <lmxmaps/Wms.h>
-#include <lmxmaps/host/Secrets.h>
+#include <lmxmaps/host/net/Secrets.h>
 
 namespace BuiltInMapClasses {
 

@@ -1,7 +1,7 @@
 #include <lmxmaps/MapProviderException.h>
 #include <lmxmaps/MapRequestor.h>
-#include <lmxmaps/host/HTTPRequestor.h>
 #include <lmxmaps/host/TLog.h>
+#include <lmxmaps/host/net/HTTPRequestor.h>
 
 namespace {
 

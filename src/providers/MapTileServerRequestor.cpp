@@ -8,10 +8,10 @@
 #include <lmxmaps/MapDiskCache.h>
 #include <lmxmaps/MapProviderException.h>
 #include <lmxmaps/MapTileServer.h>
-#include <lmxmaps/host/HttpDate.h>
 #include <lmxmaps/host/Options.h>
-#include <lmxmaps/host/Secrets.h>
 #include <lmxmaps/host/TLog.h>
+#include <lmxmaps/host/net/HttpDate.h>
+#include <lmxmaps/host/net/Secrets.h>
 
 namespace {
 

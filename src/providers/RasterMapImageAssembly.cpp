@@ -12,8 +12,8 @@
 #include <lmxmaps/MapDiskCache.h>
 #include <lmxmaps/MapProvider.h>
 #include <lmxmaps/MappedImageCache.h>
-#include <lmxmaps/host/Secrets.h>
 #include <lmxmaps/host/TLog.h>
+#include <lmxmaps/host/net/Secrets.h>
 
 namespace {
 

@@ -11,7 +11,7 @@
 
 #include <lmxmaps/host/LumivexException.h>
 #include <lmxmaps/host/TLog.h>
-#include <lmxmaps/host/TNetworkRules.h>
+#include <lmxmaps/host/net/TNetworkRules.h>
 
 #include "render/QMapboxGLDeclaration.h"
 

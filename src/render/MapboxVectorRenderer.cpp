@@ -18,8 +18,8 @@
 #include <lmxmaps/host/Options.h>
 #include <lmxmaps/host/QtAsyncRunnable.h>
 #include <lmxmaps/host/TLog.h>
-#include <lmxmaps/host/TUrl.h>
 #include <lmxmaps/host/Tracing.h>
+#include <lmxmaps/host/net/TUrl.h>
 
 namespace {
 

@@ -11,10 +11,10 @@
 #include <stdexcept>
 
 #include <lmxmaps/QMapboxGLWrapper.h>
-#include <lmxmaps/host/ExternalCache.h>
 #include <lmxmaps/host/LumivexException.h>
 #include <lmxmaps/host/Options.h>
 #include <lmxmaps/host/TLog.h>
+#include <lmxmaps/host/storage/ExternalCache.h>
 
 #include "host/core/Json.h"
 #include "render/MapResourceGate.h"

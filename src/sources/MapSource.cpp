@@ -2,8 +2,8 @@
 #include <lmxmaps/MapSource.h>
 #include <lmxmaps/host/LumivexException.h>
 #include <lmxmaps/host/ObjectFactory.h>
-#include <lmxmaps/host/Secrets.h>
 #include <lmxmaps/host/TLog.h>
+#include <lmxmaps/host/net/Secrets.h>
 
 namespace {
 

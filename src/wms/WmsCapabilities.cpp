@@ -6,7 +6,7 @@
 #include <lmxmaps/Wms.h>
 #include <lmxmaps/host/DOMParser.h>
 #include <lmxmaps/host/TLog.h>
-#include <lmxmaps/host/TUrl.h>
+#include <lmxmaps/host/net/TUrl.h>
 
 namespace {
 

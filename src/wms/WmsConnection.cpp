@@ -7,7 +7,7 @@
 #include <lmxmaps/host/AppConfig.h>
 #include <lmxmaps/host/DOMParser.h>
 #include <lmxmaps/host/TLog.h>
-#include <lmxmaps/host/TNetworkRules.h>
+#include <lmxmaps/host/net/TNetworkRules.h>
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <lmxmaps/host/ColorObject.h>
 #include <lmxmaps/host/DOMParser.h>
 #include <lmxmaps/host/Options.h>
-#include <lmxmaps/host/Secrets.h>
 #include <lmxmaps/host/TLog.h>
-#include <lmxmaps/host/TemporaryFile.h>
+#include <lmxmaps/host/net/Secrets.h>
+#include <lmxmaps/host/storage/TemporaryFile.h>
 
 namespace {
 

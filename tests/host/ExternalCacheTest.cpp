@@ -7,10 +7,10 @@
 #include <thread>
 #include <vector>
 
-#include <lmxmaps/host/ExternalCache.h>
 #include <lmxmaps/host/HostPaths.h>
 #include <lmxmaps/host/Options.h>
 #include <lmxmaps/host/TLog.h>
+#include <lmxmaps/host/storage/ExternalCache.h>
 
 #include "OptionGuard.h"
 

@@ -4,7 +4,7 @@
 
 #include <lmxmaps/host/Options.h>
 #include <lmxmaps/host/TLog.h>
-#include <lmxmaps/host/TNetworkRules.h>
+#include <lmxmaps/host/net/TNetworkRules.h>
 
 #include "OptionGuard.h"
 

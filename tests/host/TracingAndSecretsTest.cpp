@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 #include <thread>
 
-#include <lmxmaps/host/Secrets.h>
 #include <lmxmaps/host/Tracing.h>
+#include <lmxmaps/host/net/Secrets.h>
 
 #include "providers/QStringPrinter.h"
 

@@ -3,7 +3,7 @@
 #include <QUrlQuery>
 #include <gtest/gtest.h>
 
-#include <lmxmaps/host/HTTPRequestor.h>
+#include <lmxmaps/host/net/HTTPRequestor.h>
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <lmxmaps/host/TUrl.h>
 #include <lmxmaps/host/VersionNumber.h>
+#include <lmxmaps/host/net/TUrl.h>
 
 TEST(TUrl, SplitsAbsoluteUrlsAndOnlyThoseWithAHostAreValid) {
     const TUrl plain(QStringLiteral("http://h/x?a=b"));

@@ -4,7 +4,7 @@
 
 #include <lmxmaps/MapProviderException.h>
 #include <lmxmaps/MapRequestor.h>
-#include <lmxmaps/host/HTTPRequestor.h>
+#include <lmxmaps/host/net/HTTPRequestor.h>
 
 #include "FixtureServer.h"
 

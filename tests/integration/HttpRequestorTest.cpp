@@ -14,8 +14,8 @@
 #include <unistd.h>
 
 #include <lmxmaps/Version.h>
-#include <lmxmaps/host/HTTPRequestor.h>
 #include <lmxmaps/host/Options.h>
+#include <lmxmaps/host/net/HTTPRequestor.h>
 
 #include "fixture/SharedFixtureServer.h"
 

@@ -5,7 +5,7 @@
 #include <QBuffer>
 #include <QImage>
 
-#include <lmxmaps/host/PersistentImageCache.h>
+#include <lmxmaps/host/storage/PersistentImageCache.h>
 
 namespace ImageCacheTiles {
 

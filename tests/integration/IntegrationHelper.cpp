@@ -37,9 +37,9 @@
 #include <lmxmaps/MapSource.h>
 #include <lmxmaps/MapTileServer.h>
 #include <lmxmaps/Wms.h>
-#include <lmxmaps/host/ExternalCache.h>
-#include <lmxmaps/host/SqliteImageCache.h>
 #include <lmxmaps/host/TLog.h>
+#include <lmxmaps/host/storage/ExternalCache.h>
+#include <lmxmaps/host/storage/SqliteImageCache.h>
 
 #include "imagery/ImageryTestSupport.h"
 #include "integration/ImageCacheTiles.h"

@@ -15,7 +15,7 @@
 #include <lmxmaps/CompositeMappedImage.h>
 #include <lmxmaps/MapProvider.h>
 #include <lmxmaps/MappedImageCache.h>
-#include <lmxmaps/host/HTTPRequestor.h>
+#include <lmxmaps/host/net/HTTPRequestor.h>
 
 #include "imagery/ImageryTestSupport.h"
 #include "providers/TileGrid.h"

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include <lmxmaps/host/Counters.h>
-#include <lmxmaps/host/SqliteImageCache.h>
+#include <lmxmaps/host/storage/SqliteImageCache.h>
 
 #include "ImageCacheTiles.h"
 #include "integration/IntegrationSupport.h"

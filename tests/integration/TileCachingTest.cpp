@@ -10,7 +10,7 @@
 
 #include <lmxmaps/MapDiskCache.h>
 #include <lmxmaps/host/Options.h>
-#include <lmxmaps/host/SqliteImageCache.h>
+#include <lmxmaps/host/storage/SqliteImageCache.h>
 
 #include "FixtureCachingRoutes.h"
 #include "integration/ImageCacheTiles.h"

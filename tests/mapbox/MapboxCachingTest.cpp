@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <lmxmaps/MapboxCaching.h>
-#include <lmxmaps/host/ExternalCache.h>
+#include <lmxmaps/host/storage/ExternalCache.h>
 
 #include "mapbox/MapboxTestSupport.h"
 #include "providers/QStringPrinter.h"

@@ -7,7 +7,7 @@
 
 #include <lmxmaps/LocalMapProviders.h>
 #include <lmxmaps/MapConnectionAttributes.h>
-#include <lmxmaps/host/SqliteImageCache.h>
+#include <lmxmaps/host/storage/SqliteImageCache.h>
 
 #include "imagery/ImageryTestSupport.h"
 #include "providers/QStringPrinter.h"

@@ -20,10 +20,10 @@
 #include <lmxmaps/MapProviderException.h>
 #include <lmxmaps/MapSource.h>
 #include <lmxmaps/host/Counters.h>
-#include <lmxmaps/host/HTTPRequestor.h>
 #include <lmxmaps/host/Options.h>
-#include <lmxmaps/host/Secrets.h>
 #include <lmxmaps/host/TLog.h>
+#include <lmxmaps/host/net/HTTPRequestor.h>
+#include <lmxmaps/host/net/Secrets.h>
 
 #include "CommandLine.h"
 #include "ExitCodes.h"

@@ -10,7 +10,7 @@
 
 #include <lmxmaps/MapProviderException.h>
 #include <lmxmaps/Wms.h>
-#include <lmxmaps/host/TUrl.h>
+#include <lmxmaps/host/net/TUrl.h>
 
 #include "CommandLine.h"
 #include "ExitCodes.h"

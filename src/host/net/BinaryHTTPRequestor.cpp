@@ -1,4 +1,4 @@
-#include <lmxmaps/host/HTTPRequestor.h>
+#include <lmxmaps/host/net/HTTPRequestor.h>
 
 BinaryHTTPRequestor::BinaryHTTPRequestor(TString server, unsigned int port, TString method,
                                          const HTTPRequest::RequestInfo& info,

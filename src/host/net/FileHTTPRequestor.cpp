@@ -1,6 +1,6 @@
 #include <QSaveFile>
 
-#include <lmxmaps/host/HTTPRequestor.h>
+#include <lmxmaps/host/net/HTTPRequestor.h>
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include <lmxmaps/host/HTTPRequestor.h>
+#include <lmxmaps/host/net/HTTPRequestor.h>
 
 HTTPException::HTTPException(TString message, TError::ErrorInfo errorInfo, int code, TString url,
                              QByteArray responseBody, bool timedOut)

@@ -14,11 +14,11 @@
 
 #include <lmxmaps/Version.h>
 #include <lmxmaps/host/Counters.h>
-#include <lmxmaps/host/HTTPRequestor.h>
 #include <lmxmaps/host/Options.h>
-#include <lmxmaps/host/Secrets.h>
 #include <lmxmaps/host/TLog.h>
-#include <lmxmaps/host/TNetworkRules.h>
+#include <lmxmaps/host/net/HTTPRequestor.h>
+#include <lmxmaps/host/net/Secrets.h>
+#include <lmxmaps/host/net/TNetworkRules.h>
 
 #include "CurlEasyPool.h"
 #include "FetchEngine.h"

@@ -4,7 +4,7 @@
 
 #include <optional>
 
-#include <lmxmaps/host/HTTPRequestor.h>
+#include <lmxmaps/host/net/HTTPRequestor.h>
 
 namespace HttpCredentials {
 

@@ -1,7 +1,7 @@
 #include <QRegularExpression>
 #include <QStringList>
 
-#include <lmxmaps/host/HttpDate.h>
+#include <lmxmaps/host/net/HttpDate.h>
 
 namespace {
 

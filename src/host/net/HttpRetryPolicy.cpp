@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <array>
 
-#include <lmxmaps/host/HttpDate.h>
 #include <lmxmaps/host/Options.h>
+#include <lmxmaps/host/net/HttpDate.h>
 
 namespace {
 

@@ -1,7 +1,7 @@
 #pragma once
 // Building request URLs: query strings, the origin and the full URL of a request.
 
-#include <lmxmaps/host/HTTPRequestor.h>
+#include <lmxmaps/host/net/HTTPRequestor.h>
 
 namespace HttpUrl {
 

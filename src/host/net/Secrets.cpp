@@ -3,7 +3,7 @@
 #include <QRegularExpression>
 #include <array>
 
-#include <lmxmaps/host/Secrets.h>
+#include <lmxmaps/host/net/Secrets.h>
 
 namespace Secrets {
 

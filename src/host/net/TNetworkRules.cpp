@@ -9,7 +9,7 @@
 #include <lmxmaps/host/LumivexException.h>
 #include <lmxmaps/host/Options.h>
 #include <lmxmaps/host/TLog.h>
-#include <lmxmaps/host/TNetworkRules.h>
+#include <lmxmaps/host/net/TNetworkRules.h>
 
 namespace {
 

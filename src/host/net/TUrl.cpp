@@ -1,4 +1,4 @@
-#include <lmxmaps/host/TUrl.h>
+#include <lmxmaps/host/net/TUrl.h>
 
 // Tolerant: a blank or non-ASCII character typed into a server address is percent-encoded
 // rather than making the address invalid.

@@ -2,10 +2,10 @@
 #include <algorithm>
 #include <exception>
 
-#include <lmxmaps/host/ExternalCache.h>
 #include <lmxmaps/host/HostPaths.h>
 #include <lmxmaps/host/Options.h>
 #include <lmxmaps/host/TLog.h>
+#include <lmxmaps/host/storage/ExternalCache.h>
 
 #include "SqliteStore.h"
 

@@ -8,9 +8,9 @@
 
 #include <lmxmaps/host/HostPaths.h>
 #include <lmxmaps/host/Options.h>
-#include <lmxmaps/host/PersistentImageCache.h>
-#include <lmxmaps/host/SqliteImageCache.h>
 #include <lmxmaps/host/TLog.h>
+#include <lmxmaps/host/storage/PersistentImageCache.h>
+#include <lmxmaps/host/storage/SqliteImageCache.h>
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <mutex>
 #include <vector>
 
-#include <lmxmaps/host/SqliteImageCache.h>
+#include <lmxmaps/host/storage/SqliteImageCache.h>
 
 #include "SqliteStore.h"
 

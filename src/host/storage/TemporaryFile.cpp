@@ -3,7 +3,7 @@
 #include <QTemporaryFile>
 
 #include <lmxmaps/host/LumivexException.h>
-#include <lmxmaps/host/TemporaryFile.h>
+#include <lmxmaps/host/storage/TemporaryFile.h>
 
 namespace {
 constexpr std::uint32_t kCreateFailedSite = 0x7E3F0001;

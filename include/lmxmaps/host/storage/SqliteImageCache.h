@@ -27,7 +27,7 @@
 #include <functional>
 #include <memory>
 
-#include <lmxmaps/host/PersistentImageCache.h>
+#include <lmxmaps/host/storage/PersistentImageCache.h>
 
 class SqliteImageCache final : public IPersistentImageCache {
 public:
