@@ -6,9 +6,8 @@
 
 #include <lmxmaps/host/Tracing.h>
 
-#include "host/core/CaptureBuffer.h"
-
 #include "OtlpJsonSpanFile.h"
+#include "host/core/CaptureBuffer.h"
 
 namespace Tracing {
 
