@@ -28,19 +28,6 @@ constexpr int kRow = 2;
 constexpr std::chrono::seconds kMargin{30};
 constexpr int kHelperTimeoutMs = 60000;
 
-// The disk cache's database seen from a clock that runs ahead.
-std::unique_ptr<SqliteImageCache> DiskSeenFrom(std::chrono::seconds ahead) {
-    SqliteImageCache::Settings settings;
-    settings.databasePath = QDir(TileGrid::PrivateDiskCacheDirectory())
-                                .filePath(QLatin1String(SqliteImageCache::kDatabaseFileName));
-    settings.now = [ahead] {
-        return std::chrono::system_clock::now() + ahead;
-    };
-    auto cache = std::make_unique<SqliteImageCache>(std::move(settings));
-    cache->SetKeyFilter(MapDiskCache::FilterKey);
-    return cache;
-}
-
 struct Shown {
     QRgb colour = 0;
     bool failed = false;
@@ -142,14 +129,18 @@ TEST_F(TileCachingTest, ResponseHeadersDecideWhetherAndHowLongATileIsKept) {
 
         const AttributeMap key = StoredKey(source);
         if (!c.lifetime) {
-            EXPECT_FALSE(DiskSeenFrom(std::chrono::seconds(0))->LookupIncludingExpired(key));
+            EXPECT_FALSE(
+                TileGrid::DiskCacheSeenFrom(std::chrono::seconds(0))->LookupIncludingExpired(key));
             continue;
         }
         const std::chrono::seconds lifetime(*c.lifetime);
         const bool fresh = *c.lifetime > 0;
-        EXPECT_EQ(bool(DiskSeenFrom(fresh ? lifetime - kMargin : lifetime)->Lookup(key)), fresh);
-        EXPECT_FALSE(DiskSeenFrom(lifetime + kMargin)->Lookup(key));
-        const auto expired = DiskSeenFrom(lifetime + kMargin)->LookupIncludingExpired(key);
+        EXPECT_EQ(
+            bool(TileGrid::DiskCacheSeenFrom(fresh ? lifetime - kMargin : lifetime)->Lookup(key)),
+            fresh);
+        EXPECT_FALSE(TileGrid::DiskCacheSeenFrom(lifetime + kMargin)->Lookup(key));
+        const auto expired =
+            TileGrid::DiskCacheSeenFrom(lifetime + kMargin)->LookupIncludingExpired(key);
         EXPECT_EQ(bool(expired), c.revalidatable);
         EXPECT_TRUE(!expired || expired->IsExpired());
     }

@@ -52,19 +52,6 @@ AttributeMap StoredTileKey(const AttributeMap& attributes, const MapQuery& tile)
     return key;
 }
 
-// The disk cache's database as seen from a clock that runs ahead, for checking lifetimes.
-std::unique_ptr<SqliteImageCache> DiskCacheSeenFrom(std::chrono::seconds ahead) {
-    SqliteImageCache::Settings settings;
-    settings.databasePath = QDir(TileGrid::PrivateDiskCacheDirectory())
-                                .filePath(QLatin1String(SqliteImageCache::kDatabaseFileName));
-    settings.now = [ahead] {
-        return std::chrono::system_clock::now() + ahead;
-    };
-    auto cache = std::make_unique<SqliteImageCache>(std::move(settings));
-    cache->SetKeyFilter(MapDiskCache::FilterKey);
-    return cache;
-}
-
 RefCntPtr<MapLayers> Layers(std::initializer_list<const char*> names) {
     auto layers = MakeRefCnt<MapLayers>();
     for (const char* name : names) {
@@ -382,12 +369,12 @@ TEST_F(MapTileServerTest, TilesLiveOnDiskForTheMaxAgeAndNearWhiteSolidOnesNever)
 
         const AttributeMap key = StoredTileKey(attributes, *tile);
         if (!c.lifetime) {
-            EXPECT_EQ(DiskCacheSeenFrom(std::chrono::seconds(0))->GetEntryCount(), 0);
+            EXPECT_EQ(TileGrid::DiskCacheSeenFrom(std::chrono::seconds(0))->GetEntryCount(), 0);
             continue;
         }
-        EXPECT_EQ(DiskCacheSeenFrom(std::chrono::seconds(0))->GetEntryCount(), 1);
-        EXPECT_TRUE(DiskCacheSeenFrom(*c.lifetime - kMargin)->Lookup(key));
-        EXPECT_FALSE(DiskCacheSeenFrom(*c.lifetime + kMargin)->Lookup(key));
+        EXPECT_EQ(TileGrid::DiskCacheSeenFrom(std::chrono::seconds(0))->GetEntryCount(), 1);
+        EXPECT_TRUE(TileGrid::DiskCacheSeenFrom(*c.lifetime - kMargin)->Lookup(key));
+        EXPECT_FALSE(TileGrid::DiskCacheSeenFrom(*c.lifetime + kMargin)->Lookup(key));
     }
 
     // Near-white solid tiles are flagged and never stored.
@@ -414,7 +401,8 @@ TEST_F(MapTileServerTest, TilesLiveOnDiskForTheMaxAgeAndNearWhiteSolidOnesNever)
         const std::unique_ptr<QtImageObject> image = requestor->GetResult();
         ASSERT_TRUE(image);
         EXPECT_EQ(image->GetSolidColor(), ColorObject(c.r, c.g, c.b, 255));
-        EXPECT_EQ(DiskCacheSeenFrom(std::chrono::seconds(0))->GetEntryCount(), c.flagged ? 0 : 1);
+        EXPECT_EQ(TileGrid::DiskCacheSeenFrom(std::chrono::seconds(0))->GetEntryCount(),
+                  c.flagged ? 0 : 1);
         const QString warning =
             QStringLiteral("Solid color tile returned from '%1'.").arg(requestor->GetResultUrl());
         EXPECT_EQ(CountLogLines(log, warning), c.flagged ? 1 : 0);

@@ -5,13 +5,16 @@
 #include <QDir>
 #include <QString>
 #include <QTemporaryDir>
+#include <chrono>
 #include <cmath>
+#include <memory>
 #include <numbers>
 
 #include <lmxmaps/MapDiskCache.h>
 #include <lmxmaps/MapQuery.h>
 #include <lmxmaps/MapTileServer.h>
 #include <lmxmaps/host/Options.h>
+#include <lmxmaps/host/storage/SqliteImageCache.h>
 
 namespace TileGrid {
 
@@ -84,6 +87,20 @@ inline IPersistentImageCache* PrivateDiskCache() {
 inline QString PrivateDiskCacheDirectory() {
     PrivateDiskCache();
     return Options::GetString(QStringLiteral("ImageCacheDirectory"));
+}
+
+// The private disk cache's database as seen from a clock that runs ahead, for checking
+// lifetimes.
+inline std::unique_ptr<SqliteImageCache> DiskCacheSeenFrom(std::chrono::seconds ahead) {
+    SqliteImageCache::Settings settings;
+    settings.databasePath = QDir(PrivateDiskCacheDirectory())
+                                .filePath(QLatin1String(SqliteImageCache::kDatabaseFileName));
+    settings.now = [ahead] {
+        return std::chrono::system_clock::now() + ahead;
+    };
+    auto cache = std::make_unique<SqliteImageCache>(std::move(settings));
+    cache->SetKeyFilter(MapDiskCache::FilterKey);
+    return cache;
 }
 
 } // namespace TileGrid
