@@ -11,13 +11,13 @@ namespace {
 
 // QThreadPool hands a runnable to its worker inside libQt5Core, which ThreadSanitizer does not
 // see; these mark the hand-off so that what Start wrote counts as visible in run().
-void MarkHandedOver([[maybe_unused]] QtAsyncRunnable* runnable) {
+void MarkHandedOver([[maybe_unused]] QRunnable* runnable) {
 #if defined(__SANITIZE_THREAD__)
     __tsan_release(runnable);
 #endif
 }
 
-void MarkTakenOver([[maybe_unused]] QtAsyncRunnable* runnable) {
+void MarkTakenOver([[maybe_unused]] QRunnable* runnable) {
 #if defined(__SANITIZE_THREAD__)
     __tsan_acquire(runnable);
 #endif
@@ -31,9 +31,7 @@ public:
     }
 
     void run() override {
-#if defined(__SANITIZE_THREAD__)
-        __tsan_acquire(this);
-#endif
+        MarkTakenOver(this);
         m_work();
     }
 
@@ -73,8 +71,6 @@ void QtAsyncRunnable::Post(std::function<void()> work, int priority) {
         return;
     }
     auto* runnable = new FunctionRunnable(std::move(work));
-#if defined(__SANITIZE_THREAD__)
-    __tsan_release(runnable);
-#endif
+    MarkHandedOver(runnable);
     pool->start(runnable, priority);
 }
