@@ -25,3 +25,11 @@ elseif(LMX_SANITIZE STREQUAL "undefined")
 elseif(NOT LMX_SANITIZE STREQUAL "")
   message(FATAL_ERROR "LMX_SANITIZE must be empty, address, thread or undefined")
 endif()
+
+# Coverage instrumentation for libFuzzer everywhere; only the fuzz targets link its driver.
+if(LMX_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "LMX_FUZZ needs clang (scripts/fuzz configures it)")
+  endif()
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
