@@ -1,12 +1,11 @@
 #pragma once
-// The one image of a map view, composed from its tiles as they arrive: a canvas of the view's
-// pixel size into which each tile is drawn at its place (and, on a wrapping projection, at
-// every world copy the view shows), with a wait colour where a tile is still coming. It answers
-// use counting, errors and URLs for all its tiles at once. Its lock (level 12) is taken before
-// the tiles' own.
+// A whole map view assembled from tiles as they arrive: a canvas the size of the view, each tile
+// painted where it belongs (on a wrapping projection once per visible world copy) and the wait
+// colour wherever a tile is still missing. Uses, errors and URLs are handled for the tiles
+// collectively. Lock order: this image's lock (level 12) before any tile's.
 //
-// MappedImageCollection is what a provider hands back for one view: its composite images and
-// its legend images, each as a use.
+// MappedImageCollection: the result a provider returns per view, holding a use of each
+// composite and of each legend image.
 
 #include <vector>
 
@@ -30,8 +29,8 @@ public:
     std::vector<MappedImageInstancePtr> GetTiles() const;
 
     void CheckUpdateState(bool& pending, int& count) override;
-    // hadErrors ends true only when every tile had errors (or there are no tiles); the walk
-    // stops at the first tile without errors.
+    // hadErrors: true if every tile failed (and for no tiles at all). Tiles are asked in order,
+    // up to and including the first one that did not fail.
     void GetErrors(WarningList& errors, bool& hadErrors) const override;
     void ClearErrors() override;
     std::vector<TString> GetTileUrls() const override;

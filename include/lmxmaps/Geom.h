@@ -1,6 +1,6 @@
 #pragma once
-// The module's geometry value and its preparation for drawing: plumping (densifying along great
-// arcs, repairing rings that wrap the world or encircle a pole) and generalization.
+// Our own geometry value, and what is done to it before drawing: plumping (extra points along
+// great arcs; fixing rings that cross the antimeridian or enclose a pole) and generalization.
 
 #include <cstdint>
 #include <functional>
@@ -85,8 +85,8 @@ struct Rect {
     bool operator==(const Rect&) const = default;
 };
 
-// Bounds of all coordinates; an empty input gives an empty (inverted) rectangle with
-// minX > maxX.
+// The box around every coordinate. With no coordinates at all the box is inverted
+// (minX > maxX), so it reads as empty.
 Rect Bounds(const ConstGeom& geometry);
 Rect Bounds(const std::vector<Point>& points);
 Rect Bounds(const std::vector<Path>& lines);
@@ -96,15 +96,15 @@ Rect Bounds(const std::vector<Polygon>& polys);
 // its rings; boundary points count as inside).
 bool Contains(const ConstGeom& geometry, const Point& point);
 
-// out = geometry with every point mapped by function.
+// Writes into out a copy of geometry with function applied to each point.
 void ForAll(const Geom& geometry, Geom& out, const std::function<Point(const Point&)>& function);
 // Whether predicate holds for every point.
 bool ForAll(const Geom& geometry, const std::function<bool(const Point&)>& predicate);
 
 // Densifies lines and rings of a geometry in world units (one world is one unit wide) so that
-// every segment passes the length test for a world drawn deviceSize pixels wide, and repairs
-// rings that wrap the world or encircle a pole. Geometries that need nothing come back as the
-// same object. X values of lines and of first rings are folded into the window [xOrigin,
+// every segment passes the length test for a world drawn deviceSize pixels wide, and fixes
+// rings that cross the antimeridian or enclose a pole. Geometries that need nothing come back as
+// the same object. X values of lines and of first rings are folded into the window [xOrigin,
 // xOrigin + 1] (smallest X), later rings next to their first ring; a ring around a pole is cut
 // at the world edge (X whole; another meridian when the ring crosses that one more than once)
 // and closed along y = 1 or y = 0, spanning exactly one world from the window's left edge.

@@ -26,14 +26,14 @@ public:
 
     // A new value sharing the same geometry.
     std::shared_ptr<lrt::core::ValueExternal> Clone() const override;
-    // Same external type and equal full-detail geometries.
+    // True for another GeomExternal whose ungeneralized shape is equal.
     bool IsEqual(const lrt::core::ValueExternal& other) const override;
-    // Geometry values are not hashable: raises a logic error.
+    // Always throws LogicException: hashing shapes is not supported.
     std::size_t GetHashValue() const override;
 
     const geom::ConstGeomPtr& GetNonGeneralizedGeometryPtr() const { return m_geometry; }
-    // The generalized geometry cached for level, or the full-detail geometry when level is 0
-    // or not cached.
+    // The cached simplification for this level if there is one; otherwise (and for level 0)
+    // the ungeneralized shape.
     geom::ConstGeomPtr GetGeometryPtr(int level) const;
     // Generalizes for level (tolerance 360 / level) and caches the result in place of any other
     // level. Safe to call from many threads sharing the value.

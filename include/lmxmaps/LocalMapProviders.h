@@ -1,7 +1,7 @@
 #pragma once
-// Tile providers that never touch the network, with the tiling of the tile-server provider:
-// the blank map (every tile is the same neutral image file) and local maps (PNG tiles in a
-// directory tree, level/column/row.png, under the host's map tiles directory).
+// Offline tile providers, tiled like MapTileServerProvider. BlankMapProvider draws one plain
+// image file for every tile; LocalMapProvider reads PNG tiles from
+// <host map tiles directory>/[tileset/]level/column/row.png.
 
 #include <lmxmaps/MapProviderException.h>
 #include <lmxmaps/MapTileServer.h>
@@ -13,7 +13,7 @@ public:
     using MapTileServerProvider::MapTileServerProvider;
     ~BlankMapProvider() override;
 
-    // A caption (the layer's long display name) and no entries.
+    // A legend with just a caption (GetLongDisplayName of the layer), no entries.
     RefCntPtr<ILegendItems> CreateLegendItems(const MapLayer& layer, const LanguageCode& language,
                                               const ColorPaletteLookup& palettes) override;
     void PrepareDataLayer(MapLayer& layer, const LanguageCode& language,
@@ -21,7 +21,7 @@ public:
     bool SupportsHighDPI() const override { return false; }
 
 protected:
-    // Blank tiles are never taken from the image cache.
+    // Intentionally empty: blank tiles skip the image-cache lookup.
     void FetchTileFromCache(MappedImageInstancePtr instance, MapQueryPtr tile,
                             const ColorObject& waitColor) override;
     bool MapboxVectorFlagOffSupportsClientFetchedMapTiles() const override { return false; }
@@ -37,7 +37,7 @@ public:
     bool SupportsHighDPI() const override { return false; }
 
 protected:
-    // Local tiles are never taken from the image cache.
+    // Intentionally empty: local tiles skip the image-cache lookup.
     void FetchTileFromCache(MappedImageInstancePtr instance, MapQueryPtr tile,
                             const ColorObject& waitColor) override;
     bool MapboxVectorFlagOffSupportsClientFetchedMapTiles() const override { return false; }

@@ -1,14 +1,15 @@
 #pragma once
-// The live link to one map service for one attribute set. It is created once per identifying
-// attribute set (slowly, perhaps, under a progress display), shared by every provider whose
-// attributes name the same service, and makes the requestors that fetch images.
+// A live, shared link to a map service. Providers whose identifying attributes agree use the
+// same instance; building one may be slow (a progress display is up meanwhile), and it hands
+// out the requestors for images.
 //
-// The static side is the process-wide connection cache: factories by provider class, the ten
-// most recently used live connections, and look-up, creation and closing. A connection's key
-// is its attribute set after the class's required-attribute filter (MapConnectionAttributes).
-// Locks: the factory registry's, the cache's (look-ups and closing) and the add lock (the final
-// check and insertion of a new connection); factories run outside all of them, so two threads
-// may create a connection for one key at once and only the first to finish is kept.
+// The statics manage a process-wide cache of these links: factories keyed by provider class,
+// at most kCacheLimit live entries (the least recently used leaves first), lookup, creation and
+// closing. The cache key is the attribute set after the class's required-attribute filter
+// (MapConnectionAttributes).
+// Locks: one for the factory registry, one for lookups and closing, and one for the last check
+// before a new link is inserted. No lock is held while a factory runs, so two threads can
+// build a link for the same key concurrently; the first one done is kept.
 
 #include <functional>
 
@@ -41,16 +42,16 @@ public:
     bool HasAttribute(const char16_t* key) const;
     AttributeMap GetAttributes() const;
     void SetAttribute(const char16_t* key, const TString& value);
-    // Same number of entries, and each own value equals the other's for its key (a key the
-    // other lacks counts as equal to an empty own value).
+    // True when both sets are the same size and every key of ours has our value there; a key
+    // missing on their side matches an empty value of ours.
     bool MatchesAttributes(const AttributeMap& attributes) const;
 
-    // An empty class name sets the default factory.
+    // className empty: the fallback for classes without a factory of their own.
     static void Register(const TString& className, Factory factory);
-    // The cached connection for the attributes, or a new one made by the class's factory under
-    // the progress display (null without a class or factory). hint: the cache entry where the
-    // caller last found its connection, updated. Throws what the factory throws, and
-    // AsyncTask::CancelException when the user cancels the connect.
+    // Returns the cached connection for these attributes, or builds one with the class's
+    // factory while a progress display is up; null when there is no class or no factory. hint
+    // speeds up the next search (an index into the cache) and is updated. Factory exceptions
+    // pass through; a user cancel raises AsyncTask::CancelException.
     static MapConnectionPtr GetOrCreate(const AttributeMap& attributes, unsigned int& hint);
     // The cached connection, or null.
     static MapConnectionPtr Find(const AttributeMap& attributes, unsigned int hint);

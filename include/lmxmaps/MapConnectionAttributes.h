@@ -1,8 +1,8 @@
 #pragma once
-// Which attributes of a map source identify its connection (the required filter) and which must
-// never reach a cache key or a log (the secure filter), per provider class. A class without a
-// filter of its own uses the default one (registered under the empty name); without either,
-// the required filter drops "offline" and the secure filter drops "password".
+// Two filters per provider class over a source's attributes: the required filter keeps what
+// identifies a connection, the secure filter strips secrets so that they stay out of cache keys
+// and logs. Classes without their own use the fallback pair registered under an empty class
+// name; with nothing registered, "offline" and "password" respectively are removed.
 
 #include <functional>
 

@@ -20,7 +20,7 @@ class MapLayer {
 public:
     // Layer kind: valueFeatures or valueData.
     static constexpr const char16_t* attrType = u"type";
-    // A feature layer of the background map.
+    // Part of the base map itself (roads, water, labels, ...).
     static constexpr const char16_t* valueFeatures = u"features";
     // A data (indicator) layer.
     static constexpr const char16_t* valueData = u"data";
@@ -34,7 +34,7 @@ public:
     static constexpr const char16_t* attrGroup = u"group";
     // Base-10 integer: order of the group that this layer opens.
     static constexpr const char16_t* attrPresentationOrder = u"presentation-order";
-    // The layer is on exactly when the value is valueTrue.
+    // On only when the value is exactly valueTrue.
     static constexpr const char16_t* attrEnabled = u"enabled";
     // The enabled state the source itself proposes.
     static constexpr const char16_t* attrDefaultEnabled = u"default-enabled";
@@ -54,19 +54,19 @@ public:
     // valueTrue: the long display name starts with the year.
     static constexpr const char16_t* attrPrependDate = u"prepend-date";
     static constexpr const char16_t* attrYear = u"year";
-    // Coordinate reference systems of a WMS layer.
+    // WMS only: the CRS code the layer is requested in.
     static constexpr const char16_t* attrCRS = u"crs";
     static constexpr const char16_t* attrDataId = u"data-id";
-    // The vector tile layer that the layer draws.
+    // Which source layer of the vector tiles this layer draws.
     static constexpr const char16_t* attrSourceLayer = u"source-layer";
     static constexpr const char16_t* attrStyleName = u"style-name";
-    // The style layer above which a data layer is inserted.
+    // A data layer goes directly below the style layer named here.
     static constexpr const char16_t* attrInsertAbove = u"insert-above";
     static constexpr const char16_t* attrPaintColor = u"paint-color";
     static constexpr const char16_t* attrPaintOpacity = u"paint-opacity";
     // Identifier in the host palette table.
     static constexpr const char16_t* attrPalette = u"palette";
-    // Class breaks as a JSON array of numbers.
+    // A data layer's class breaks, as JSON: [1.5, 4, 10, ...].
     static constexpr const char16_t* attrQuintiles = u"quintiles";
     static constexpr const char16_t* attrLanguage = u"language";
     static constexpr const char16_t* attrRegionCode = u"region-code";
@@ -98,16 +98,17 @@ public:
     TString GetName() const;
     // The localized display name; the name when there is none.
     TString GetDisplayName(const LanguageCode& language) const;
-    // The localized long display name, else the display name; prefixed with the year and one
-    // blank when "prepend-date" is "true" and "year" is not empty.
+    // The localized long name, falling back to the display name. With "prepend-date" "true"
+    // and a non-empty "year" the result reads "<year> <name>".
     TString GetLongDisplayName(const LanguageCode& language) const;
     // The first non-empty value of "key-<ISO string>", "key-<short code>" and "key"; empty when
     // all three are empty or absent.
     TString GetLocalizedAttr(const TString& key, const LanguageCode& language) const;
     TString GetLocalizedAttr(const char16_t* key, const LanguageCode& language) const;
-    // "request-string", or the name when that is empty.
+    // How requests name the layer: "request-string" if set, otherwise the name.
     TString GetRequestString() const;
-    // The "geometries" items, trimmed, in order; empty when the attribute is absent or empty.
+    // The comma-separated "geometries" entries, blanks trimmed; none for a missing or empty
+    // value.
     std::vector<TString> GetValidAreaTypes() const;
 
     // Only the exact text "true" enables a layer.
@@ -123,8 +124,8 @@ private:
     AttributeMap m_attributes;
 };
 
-// An ordered list of layers, shared by reference count. The order is the order of the layers
-// in requests and in the layer panel.
+// Layers in the order requests list them and the layer panel shows them; reference counted and
+// shared.
 class MapLayers : public RefCntObject {
 public:
     MapLayers() = default;
@@ -133,8 +134,8 @@ public:
     // A new list (reference count one) with copies of every layer.
     RefCntPtr<MapLayers> Clone() const;
     bool HasAnyEnabledLayers() const;
-    // The request strings of the enabled layers, in order, joined with the separator; empty
-    // when no layer is enabled.
+    // What GetRequestString gives for each enabled layer, in list order, separator between;
+    // empty if none is enabled.
     TString AsString(const TString& separator) const;
 
     std::vector<MapLayer>& GetLayers() { return m_layers; }
@@ -173,7 +174,8 @@ public:
     // its first layer; the groups are sorted by order, ties kept in first-appearance order.
     static std::vector<MapLayerGroup> MakeLayerGroupsByLanguage(const std::vector<MapLayer>& layers,
                                                                 const LanguageCode& language);
-    // A new list with the layers of all groups, group after group.
+    // All layers of the groups in one new list, keeping the group order and the order within
+    // each group.
     static RefCntPtr<MapLayers> MergeGroups(const std::vector<MapLayerGroup>& groups);
 
 private:

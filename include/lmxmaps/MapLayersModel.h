@@ -1,8 +1,7 @@
 #pragma once
-// The state behind the host's map-layers panel for one map: its named layer lists, the one
-// data layer that may be switched on and its legend, the query of the current view, the
-// warnings gathered while the layers were loaded, and a few display numbers. The host builds
-// and reads it.
+// Model of the layer panel for a single map, built and read by the host: named layer lists,
+// the enabled data layer (at most one) with its legend, the current view's query, warnings
+// from loading the layers, and some numbers for display.
 
 #include <map>
 #include <memory>

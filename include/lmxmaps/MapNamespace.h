@@ -1,6 +1,6 @@
 #pragma once
-// The map sources of one document by name. Names are compared without regard to case; an
-// entry keeps the spelling its source was added with. Not thread-safe: a document uses its
+// A document's map sources, keyed by name. Lookups ignore case; each entry keeps the name as
+// spelled when it was added. Not thread-safe: a document uses its
 // namespace from one thread at a time.
 
 #include <map>

@@ -1,8 +1,9 @@
 #pragma once
-// Map projections: longitude/latitude (u, v) in degrees to plane coordinates (x, y) and back.
+// The projection interface: (u, v) = (longitude, latitude) in degrees to plane (x, y), and the
+// inverse.
 //
-// A MapProjector is immutable and may be shared between threads. Projection operations never
-// throw: results outside a projection's domain are NaN.
+// Projectors do not change after construction, so threads can share them. Nothing here throws;
+// a point the projection cannot handle gives NaN.
 
 #include <cstdint>
 #include <span>
@@ -11,7 +12,7 @@
 #include <lmxmaps/host/LumivexException.h>
 #include <lmxmaps/host/TString.h>
 
-// Plane bounds in the order minimum X, maximum X, minimum Y, maximum Y; NaN where undefined.
+// A box in the plane (fields: min X, max X, min Y, max Y); a side without a limit is NaN.
 struct MapExtent {
     double minX;
     double maxX;
@@ -31,7 +32,7 @@ public:
     virtual TString GetName() const = 0;
     virtual bool operator==(const MapProjector& other) const = 0;
     virtual bool operator!=(const MapProjector& other) const { return !(*this == other); }
-    // Whether the plane repeats every 360 degrees of longitude.
+    // True when longitudes 360 degrees apart land on the same plane point.
     virtual bool DoesWrap() const = 0;
     virtual double GetX(double u, double v) const = 0;
     virtual double GetY(double u, double v) const = 0;
@@ -44,7 +45,7 @@ public:
     virtual XYPair GetUnwrappedInverseOfXY(double x, double y) const = 0;
     virtual bool XIsFunctionOfUOnly() const = 0;
     virtual bool YIsFunctionOfVOnly() const = 0;
-    // The projection's scale factor at the projected point.
+    // Local scale factor of the projection at plane point (x, y).
     virtual double GetYScaleAtPoint(double x, double y) const = 0;
     // Plane units per degree, and degrees per plane unit.
     virtual double ProjectionUnitsPerUV() const = 0;

@@ -1,14 +1,14 @@
 #pragma once
-// Map providers: what turns one configured map source (its attribute set) into map imagery.
+// Providers turn a configured map source (an attribute set) into pictures of the map.
 //
-// MapProvider is the base of every provider family. It owns the attribute set behind a
-// reader-writer lock, connects through the shared connection cache, and keeps the provider's
-// areas, styles, languages, stored layers and attribution. Providers are made by factories
-// registered by the value of "class" (Register/Create).
+// MapProvider, the common base, guards its attributes with a reader-writer lock, gets its
+// connection from the shared cache and holds areas, styles, languages, stored layers and
+// attribution. Create() picks the factory registered for the "class" value.
 //
-// RasterMapProvider serves a view from tiles: scale levels, tiling hooks and GetMappedImages,
-// the view pipeline (memory and disk look-ups, requests for the rest, a composite image per
-// view). VectorMapProvider is the base of providers that render vector maps themselves.
+// RasterMapProvider builds views out of tiles: scale levels, the tiling hooks subclasses fill
+// in, and GetMappedImages, which looks tiles up in memory and on disk, requests the missing
+// ones and composes one image per view. VectorMapProvider is for families that draw vector
+// maps on their own.
 
 #include <atomic>
 #include <functional>
@@ -56,7 +56,7 @@ public:
     // Localized messages for a class without a provider: in a reader or server, and otherwise.
     static constexpr StringId kUnknownClassReaderText = 1128053594u;
     static constexpr StringId kUnknownClassText = 3421197950u;
-    // The kind of failure reported to the host's link-error handler.
+    // Failure kind passed to LinkErrorMgr for a source that cannot connect.
     static constexpr int kLinkErrorKindMapSource = 2;
 
     explicit MapProvider(AttributeMap attributes);
@@ -67,8 +67,8 @@ public:
     // The shared connection for the attributes (null when offline); the connection may complete
     // the attributes, which are copied back. Throws MapProviderException.
     virtual MapConnectionPtr Connect();
-    // Like Connect but regardless of "offline" and without the copy-back; a failure gives null
-    // and is reported once to the host's link-error handler until a connect succeeds.
+    // Connects even when "offline" is set and copies nothing back. Returns null on failure;
+    // LinkErrorMgr hears of the failure once, and again only after a success in between.
     virtual MapConnectionPtr ConnectNoThrow();
 
     virtual MapScaleLevel ComputeScaleLevel(const MapQuery& query) const = 0;
@@ -104,11 +104,11 @@ public:
     // Throws std::runtime_error unless IsVector().
     virtual const VectorMapProvider& AsVector() const;
     virtual std::vector<RefCntPtr<WarningMsg>> FetchErrors() { return {}; }
-    // Same dynamic type and equal "server", "url" and "port".
+    // Equal when both are the same class and agree on "server", "url" and "port".
     virtual bool operator==(const MapProvider& other) const;
     virtual bool operator!=(const MapProvider& other) const { return !(*this == other); }
 
-    // An empty class name installs the default factory, used for classes without their own.
+    // className empty: the fallback factory for classes without one.
     static void Register(const TString& className, Factory factory);
     static bool IsRegistered(const TString& className);
     // The provider the "class" factory makes; MapProviderException of type unknown class when
@@ -123,8 +123,8 @@ public:
     void SetAttribute(const char16_t* key, const TString& value);
     void SetAttributes(AttributeMap attributes);
     void UpdateAttributes(const AttributeMap& attributes);
-    // Same number of entries and each own value equal to the other's (a key the other lacks
-    // counts as equal to an empty own value).
+    // See MapConnection::MatchesAttributes: same size, our values found there, a key missing
+    // on their side matching an empty value of ours.
     bool MatchesAttributes(const AttributeMap& attributes) const;
 
     bool IsOffline() const;
@@ -154,7 +154,7 @@ public:
     // Appends to the stored layers, which must have been set.
     void AddStoredLayer(const MapLayer& layer);
     void AddStoredLayerData(const TString& layer, const TString& key, const TString& value);
-    // The layer's data, else the data stored under the empty layer name, else null.
+    // Data for this layer; falls back to the entry with an empty layer name, then null.
     const StoredLayerData* GetStoredLayerData(const TString& layer) const;
     const std::unordered_map<TString, StoredLayerData>& GetStoredLayerDatas() const {
         return m_storedLayerData;
@@ -242,12 +242,13 @@ public:
                                                      TileCounts* counts = nullptr);
 
 protected:
-    // Appends one query per tile and returns the query of the whole image.
+    // Cuts the view into tiles (appended to tiles) and returns the query that covers all of
+    // them.
     virtual MapQueryPtr ComputeTiles(const MapScaleLevel& level, MapQueryPtr query,
                                      std::vector<MapQueryPtr>& tiles) = 0;
     // Adds the keys that identify a tile to its cache key.
     virtual void GenerateIndexProperty(AttributeMap& key, MapQueryPtr tile);
-    // Gives a new tile a provisional image.
+    // Sets the image a new tile shows until its fetch delivers.
     virtual void FetchTileFromCache(MappedImageInstancePtr instance, MapQueryPtr tile,
                                     const ColorObject& waitColor);
     virtual bool MapboxVectorFlagOffSupportsClientFetchedMapTiles() const { return false; }

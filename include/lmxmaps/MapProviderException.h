@@ -1,7 +1,7 @@
 #pragma once
-// The exception of the map-service side: providers, connections, requestors, sources, WMS and
-// Mapbox raise it, and the display turns it into warnings. Its type number tells the display
-// and telemetry what went wrong.
+// Thrown for anything that goes wrong while talking to a map service (providers, connections,
+// requestors, sources, WMS, Mapbox). Callers show it to the user as warnings; the Type says
+// which kind of failure it was, for the display and for telemetry.
 
 #include <cstdint>
 #include <vector>
@@ -12,25 +12,26 @@
 class MapProviderException : public LumivexException {
 public:
     enum Type : std::int32_t {
-        // The service could not be reached or answered with an unexpected HTTP status.
+        // Unreachable, or an HTTP status the fetch did not expect.
         eServiceUnavailable = 2,
-        // The query's map scale is NaN, or a Mapbox style or tileset was not found.
+        // A Mapbox style or tileset does not exist, or a view's scale came out NaN.
         eNotFound = 3,
-        // A map-source attribute set lacks "name".
+        // MapSourceFactory was given no "name".
         eMissingSourceName = 5,
-        // No provider can be created for the "class" attribute.
+        // Nothing is registered for the source's "class".
         eUnknownClass = 6,
-        // A fetch failed with another HTTP status or a host error.
+        // Any other HTTP or host failure during a fetch.
         eFetchFailed = 8,
-        // A fetched image is empty or cannot be decoded.
+        // The fetched bytes are empty or not a readable image.
         eInvalidImage = 9,
-        // The blank map's image file is missing.
+        // No image file for the blank provider.
         eBlankImageMissing = 10,
-        // A local map's image file is missing.
+        // No image file for the local provider.
         eLocalImageMissing = 11,
-        // The server asked for proxy authentication on a tile fetch.
+        // A tile fetch got 407 from a proxy.
         eProxyAuthenticationRequired = 12,
-        // A WMS server offers no usable version, format, GetMap address or layer.
+        // The WMS capabilities leave nothing to use: version, image format, GetMap address or
+        // layers.
         eNoUsableService = 13,
         // No server configured, a WMS service exception, or an address that is not allowed.
         eServiceError = 14,
@@ -38,7 +39,7 @@ public:
         eSolidColorTile = 16,
         // Access was denied.
         eAccessDenied = 17,
-        // A Mapbox document is not valid JSON or lacks a required key.
+        // A Mapbox document is malformed JSON or misses a key we need.
         eInvalidDocument = 18,
         // The Mapbox access token was refused.
         eTokenRejected = 19,
@@ -67,7 +68,7 @@ public:
     bool GetDidCloseConnection() const { return m_didCloseConnection; }
     void SetDidCloseConnection(bool value) { m_didCloseConnection = value; }
 
-    // Empty for a key that was never set.
+    // Empty string for keys never set.
     TString GetAttribute(const TString& key) const;
     void SetAttribute(const TString& key, const TString& value);
     std::vector<TString> GetAttributeKeys() const;

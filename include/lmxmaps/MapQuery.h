@@ -1,11 +1,11 @@
 #pragma once
-// One request for map imagery: a rectangle in a CRS, the pixel size wanted, the layers and
-// style to draw and the scale level tiles are cut at, plus the request properties derived from
-// them ("LAYERS", "CRS", "BBOX", ...) that serve as URL parameters and as the identity of an
-// image request. Also the geographic area levels a provider offers.
+// What to draw for one image: a box in some CRS, the output size in pixels, layers, style and
+// the scale level used for tiling. From these the query derives string properties ("LAYERS",
+// "CRS", "BBOX", ...), which become URL parameters and identify the image in caches. MapArea,
+// below, names an area level a provider can show.
 //
-// A query is filled in by its creator and then shared read-only between the threads that fetch
-// its tiles; it has no lock of its own.
+// Not locked: whoever builds a query finishes it before handing it to fetch threads, which only
+// read it.
 
 #include <memory>
 
@@ -18,7 +18,7 @@
 class MapQuery : public RefCntObject {
 public:
     static constexpr const char16_t* sLayers = u"LAYERS";
-    // Never set by the query itself; for providers that add it.
+    // Providers add this one themselves; the query never does.
     static constexpr const char16_t* sStyles = u"STYLES";
     static constexpr const char16_t* sCRS = u"CRS";
     static constexpr const char16_t* sBBox = u"BBOX";
@@ -27,8 +27,8 @@ public:
     static constexpr const char16_t* sLegend = u"LEGEND";
     static constexpr const char16_t* sDPR = u"DPR";
 
-    // bbox: x-min, x-max, y-min, y-max in CRS units. Without a scale level the query carries
-    // an unset MapScaleLevel. The properties exist exactly when layers is not null.
+    // bbox is in CRS units, ordered x-min, x-max, y-min, y-max. The overloads without a scale
+    // level leave it unset. Request properties are derived only when layers is non-null.
     MapQuery(RefCntPtr<MapLayers> layers, const TString& crs, const DataValueRect& bbox,
              unsigned int width, unsigned int height, const TString& layerGroup,
              const TString& styleName, bool highDPI, bool requestMargin);
@@ -83,13 +83,13 @@ using MapQueryPtr = RefCntPtr<MapQuery>;
 
 namespace MapQueryUtil {
 
-// MapUtil::ComputeScale of the four values; throws MapProviderException (not found) when that is
-// NaN. An infinite scale is passed on.
+// The map scale of a view (MapUtil::ComputeScale). A NaN scale raises MapProviderException
+// (not found); an infinite one is returned as is.
 double GetMapScale(double crsWidth, double crsHeight, int pixelWidth, int pixelHeight);
 
 } // namespace MapQueryUtil
 
-// One geographic area level a provider offers (a state, a county, ...).
+// An area level (states, counties, ...) available from a provider.
 class MapArea {
 public:
     MapArea() = default;

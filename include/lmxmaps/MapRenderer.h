@@ -1,11 +1,10 @@
 #pragma once
-// Drawing a vector map view: the host describes each view (MapSceneSpec), hands it to a renderer
-// with Update and asks the renderer to paint into a QPainter with Render. A renderer keeps the
-// last image it made and paints from it until the scene changes or the map reports new data.
+// Vector map views. The host passes each new MapSceneSpec to Update and calls Render to paint
+// into a QPainter. Render reuses the previous picture for as long as neither the scene nor the
+// map's data has changed.
 //
-// Update, Render and IsUsable of one renderer are serialised by its own recursive lock; when
-// the renderer was given a change callback, or the OpenGL implementation is ANGLE, the host's
-// OpenGL mutex is taken before it.
+// Threads: a renderer's own recursive lock serialises Update, Render and IsUsable. Renderers
+// with a change callback, and all of them on ANGLE, first take the host's OpenGL mutex.
 
 #include <QRect>
 #include <QRectF>
@@ -21,15 +20,15 @@
 class QPainter;
 
 struct MapSceneSpec {
-    // The host's version of the view model.
+    // Changes whenever the host's view model does.
     std::uint32_t modelToken = 0;
-    // The view (style name, layers, domain box, pixel size); null: nothing to draw.
+    // What to draw (style, layers, box, size in pixels); a null query draws nothing.
     MapQueryPtr query;
     // The part of the domain the pane shows.
     DataValueRect visibleDomainBounds;
     SpatialProjectorPtr projector;
     float pixelRatio = 1.0f;
-    // 0 to 1: white laid over the map (1 hides it).
+    // Opacity of a white veil over the map, from 0 (none) to 1 (map invisible).
     float washOpacity = 0.0f;
 };
 

@@ -1,8 +1,7 @@
 #pragma once
-// One fetch of one map image: it leaves behind the image (and, for some providers, a legend
-// image), the URL it came from and an error flag, set by every failure. Connections make
-// requestors; each provider family has its own. A cancelled requestor is restarted as a
-// Clone().
+// A single image fetch. When it ends it holds the image (some providers add a legend), the URL
+// it asked and whether anything failed. Each family's connection creates its own subclass; a
+// cancelled fetch is retried through Clone().
 //
 // Start() runs the fetch. Requestors that fetch over HTTP split it in three: the request is
 // built on a pool thread (PrepareFetch), sent without holding any thread, and its answer is

@@ -1,7 +1,7 @@
 #pragma once
-// A map source: one configured background map as the user and the stored document know it. It
-// has a name (its key in the document's MapNamespace), the provider that serves it (shared with
-// its copies), the user's own settings for it, and a default style set.
+// A background map as configured in a document: its name (the key in the document's
+// MapNamespace), the provider behind it (copies of the source share it), per-user settings and
+// a default style set.
 //
 // MapSourceFactory makes a source from a flat attribute set; the provider gets the set without
 // "name".
@@ -21,7 +21,7 @@ public:
 
     static constexpr const char16_t* attrName = u"name";
     static constexpr const char16_t* attrMapsourceFilename = u":mapsource-filename";
-    // The name of the built-in offline source.
+    // Name reserved for the offline map that ships with the product.
     static constexpr const char16_t* offlineMapsourceName = u"Offline";
     // User-attribute keys.
     static constexpr const char16_t* attrUserWashout = u"washout";

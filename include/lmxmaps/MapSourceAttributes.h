@@ -11,19 +11,19 @@ struct MapSourceAttributeKeys {
     // Name of the source; required when a source is created, and removed before the provider
     // sees the set.
     static constexpr const char16_t* attrName = u"name";
-    // Provider class; selects the provider factory.
+    // Which provider family (factory) serves the source.
     static constexpr const char16_t* attrClass = u"class";
     // Scheme of a WMS address (http or https).
     static constexpr const char16_t* attrService = u"service";
     static constexpr const char16_t* attrServer = u"server";
     // Decimal port number.
     static constexpr const char16_t* attrPort = u"port";
-    // Path of the service address, used with server and port.
+    // Path part of the service URL; combined with server and port.
     static constexpr const char16_t* attrURL = u"url";
     static constexpr const char16_t* attrUsername = u"username";
-    // Never logged; dropped by the default secure-attribute filter.
+    // Secret: kept out of logs, and removed by the fallback secure filter.
     static constexpr const char16_t* attrPassword = u"password";
-    // Any non-empty value means the source works from local tiles only.
+    // Set to anything non-empty: use stored tiles, never the network.
     static constexpr const char16_t* attrOffline = u"offline";
     static constexpr const char16_t* attrAddlServers = u"addl-servers";
     static constexpr const char16_t* attrMaxStretch = u"max-stretch";
@@ -56,8 +56,8 @@ inline constexpr double kDefaultMaxStretch = 1.4142135623730951;
 inline constexpr double kDefaultMinShrink = 0.7071067811865475;
 inline constexpr int kDefaultIntermediateLevels = 1;
 
-// The host's string-to-number conversion: the decimal the whole (trimmed) text spells, 0 when
-// it spells none. "nan" and "inf" are numbers.
+// How the host turns attribute text into a number: the trimmed text must be one decimal
+// number as a whole, else the result is 0. "nan" and "inf" count as numbers.
 double ReadHostNumber(const TString& text);
 
 // Any non-empty value, "false" included, means offline.

@@ -1,7 +1,7 @@
 #pragma once
-// The looks a map source offers (light, dark, streets, satellite, ...): each with its name, the
-// name shown to the user and its translations, the colour drawn while a tile is loading and,
-// optionally, a background colour. Also the built-in styles of the product's own map service.
+// A visual variant of a map source (light, dark, satellite, ...): an id, a user-facing name with
+// translations, the fill used for tiles still loading and an optional background colour.
+// GetLumivexEnterpriseMapStyleProperties lists the styles our own map service ships with.
 
 #include <map>
 #include <unordered_map>
@@ -29,8 +29,8 @@ public:
     // Display names by language code.
     const LocalizedNames& GetLocalizedNames() const { return m_localizedNames; }
 
-    // The built-in styles of the product's map service by key ("light", "normal", "dark",
-    // "streets", "outdoors", "satellite"), with localized display names.
+    // Our map service's six styles, keyed "light", "normal", "dark", "streets", "outdoors"
+    // and "satellite"; display names come from the string table on every call.
     static std::unordered_map<TString, struct MapStyleProperties>
     GetLumivexEnterpriseMapStyleProperties();
 

@@ -1,6 +1,6 @@
 #pragma once
-// XYZ tile servers: square Web Mercator tiles addressed by column, row and zoom level, fetched
-// from a URL template over one or more servers.
+// XYZ tile servers: Web Mercator tiles identified by zoom, x and y, requested through a URL
+// template from one server or several.
 //
 // MapTileServerProvider cuts a view into tiles and gives new tiles a provisional image from
 // cached tiles of nearby levels. MapTileServerConnection holds the servers (used round-robin)

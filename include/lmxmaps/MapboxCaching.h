@@ -1,12 +1,12 @@
 #pragma once
-// Caches of Mapbox documents. Fetching and parsing a style or tileset document is slow and every
-// view of a source needs the same ones, so a vector connection keeps the parsed results in
-// memory until they expire, and the raw text last fetched from each URL is kept on disk (the
-// external cache "MapboxFetch") as a fallback for when the network fails.
+// Why cache: every view of a Mapbox source needs the same style and tileset documents, and
+// downloading and parsing them is slow. A vector connection therefore keeps parsed documents in
+// memory until they expire, and keeps the raw text last downloaded per URL on disk (external
+// cache "MapboxFetch") to fall back on without network.
 //
-// The memory caches hand an entry to a callback under a shared lock instead of copying it out:
-// a hit costs one hash look-up. A callback must be short and must not put into the same cache.
-// Memory caches never evict; an entry is replaced when its URL is put again.
+// Lookups pass the entry to a callback while a shared lock is held, so a hit is one hash lookup
+// and no copy. Keep callbacks brief, and never store into the same cache from one. Nothing is
+// evicted from memory; storing a URL again overwrites its entry.
 
 #include <QDateTime>
 #include <functional>

@@ -1,11 +1,11 @@
 #pragma once
-// The Mapbox parameters of a vector map source: one process-wide object per parameters URL,
-// whose small JSON document names the access token, the account, and the styles and tilesets
-// the account offers.
+// Settings of a Mapbox vector source, shared per parameters URL across the process. The URL
+// serves a small JSON document with the access token, the account name and the account's
+// styles and tilesets.
 //
-// The document is fetched on the first question, kept while later fetches fail, and read from
-// the "MapboxFetch" disk cache when the network fails. After a failure, refetches back off
-// (1, 1, 2, 3, 5, 7, 11, ... seconds, at most 300) until 300 seconds pass without one.
+// Downloaded lazily on first use. A good copy survives later failed downloads, and with no
+// network the "MapboxFetch" disk cache supplies one. Retries after a failure wait 1, 1, 2, 3,
+// 5, 7, 11, ... seconds, never more than 300; 300 s without a failure start the series over.
 //
 // Instances are registered by URL without being owned: one lives as long as a connection holds
 // it, and asking again for a URL whose instance died makes and fetches a new one. Any thread
@@ -65,8 +65,8 @@ public:
     MapboxIDs GetStyleIDs();
     MapboxIDs GetTilesetIDs();
 
-    // The service refused the parameters (a token that no longer works): they are fetched
-    // again on the next question, throttled as after a failed fetch.
+    // Call when the service rejects what these parameters hold (e.g. an expired token): the
+    // next use downloads them again, subject to the same retry spacing as a failure.
     void ReportParamsFailure();
 
     const TString& GetUrl() const { return m_url; }

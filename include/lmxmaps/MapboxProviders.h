@@ -1,18 +1,18 @@
 #pragma once
-// The Mapbox map providers, registered with the map-source factory by their "class":
+// Providers for Mapbox sources, by "class" value:
 //
-//   MapboxVectorProvider  "MapboxVector"  a vector base map configured through a Mapbox
-//                                         parameters URL, with demographic data layers
-//   CustomMapboxProvider  "CustomMapbox"  a user's own Mapbox vector style ("username",
+//   MapboxVectorProvider  "MapboxVector"  vector base map set up by a parameters URL; offers
+//                                         demographic data layers
+//   CustomMapboxProvider  "CustomMapbox"  vector map from a style the user owns ("username",
 //                                         "api-key")
-//   MapboxProvider        "MapBox"        raster Mapbox tiles through the tile-server machinery;
-//                                         a "Mapbox GL" source (with a "username") has 512-pixel
-//                                         tiles drawn at high DPI
+//   MapboxProvider        "MapBox"        raster tiles, fetched like any tile server; with a
+//                                         "username" ("Mapbox GL") tiles are 512 pixels and
+//                                         high DPI
 //
-// The vector providers hand the style's layers to the layer panel, prepare each layer for the
-// renderer (language, region, the data layer's colours), build data-layer legends and make the
-// renderer that draws a whole view. Failures to fetch layers never escape them: they become
-// empty lists and warnings (FetchErrors).
+// For vector sources the provider lists the style's layers for the layer panel, sets language,
+// region and data colours on each layer before rendering, builds data-layer legends and
+// creates the renderer for a view. Layer fetch failures do not throw: callers get empty lists
+// and the warnings come through FetchErrors.
 
 #include <mutex>
 #include <vector>
@@ -82,9 +82,9 @@ public:
     TString GetRegionCode(const LanguageCode& language) const;
     void HandleMapboxParamsFailure();
 
-    // The class breaks of a data layer's "quintiles" ([[low, high], ...]): the first low
-    // rounded down to three significant digits, then every high rounded to nearest (markers of
-    // missing data stay as they are); empty for text that is not a JSON array.
+    // Parses "quintiles" ([[low, high], ...]) into breaks: the first low, rounded down to
+    // three significant digits, followed by each high rounded to nearest (missing-data
+    // markers untouched). Anything but a JSON array gives no breaks.
     static std::vector<double> ReadQuintileBreaks(const TString& quintiles);
     // count colours from 0 to 1 of the palette (the first one alone for a count of 1).
     static std::vector<ColorObject> SamplePalette(const ColorPalette& palette, int count);
@@ -121,6 +121,6 @@ public:
     int GetTileSize() const override { return IsMapboxGL() ? kMapboxGLTileSize : kTileSize; }
     bool IsSticky() const override { return true; }
 
-    // Tiles rendered from a user's Mapbox style: the source names a "username".
+    // True when a "username" is set, i.e. tiles come rendered from that user's style.
     bool IsMapboxGL() const;
 };

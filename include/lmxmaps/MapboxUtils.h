@@ -1,7 +1,7 @@
 #pragma once
-// What the authoring interface needs when a user adds a Mapbox map: checking a user's account,
-// token and style or tileset ids against the Mapbox service, building the layers, styles and
-// attribute set of the new map source, splitting a pasted style URL, and mapbox:// style URLs.
+// Helpers for the dialog in which a user adds a Mapbox map: validating account, token and
+// style/tileset ids with the service, assembling the new source's attributes, layers and
+// styles, taking a pasted style URL apart, and forming mapbox:// style URLs.
 //
 // The Mapbox web API these talk to is the option "MapboxApiUrl".
 
@@ -56,8 +56,8 @@ void FlattenJsonObject(const TString& text, std::unordered_map<TString, TString>
 // One feature layer per id, from the id's info (an empty entry is added for an id info lacks).
 RefCntPtr<MapLayers> CreateMapboxServerLayers(const std::vector<TString>& ids, ServerInfo& info);
 
-// Adds a map style (named after the only id's mapbox:// URL when info has exactly one entry)
-// and each id's stored layer data to the source's provider.
+// Gives the source's provider a map style, plus the stored layer data of each id. With a single
+// entry in info the style is named by that id's mapbox:// URL.
 void CreateMapboxStyles(const std::shared_ptr<MapSource>& source, const std::vector<TString>& ids,
                         const TString& styleName, const ServerInfo& info);
 

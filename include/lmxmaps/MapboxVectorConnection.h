@@ -1,11 +1,10 @@
 #pragma once
-// The connection of a Mapbox vector map source. It knows where the source's style and tileset
-// documents live on the Mapbox service, fetches them with the access token (as the
-// "access_token" query parameter only), turns service failures into MapProviderExceptions with
-// the user's wording, parses styles into feature layers, groups, languages and the demographic
-// settings and tilesets into data layers, and keeps both parsed in memory until they expire.
-// The raw documents also go to the "MapboxFetch" disk cache, which answers when the network
-// fails.
+// Connection for Mapbox vector sources. It builds the service URLs of the source's style and
+// tilesets, downloads them (the token travels only as the "access_token" query parameter) and
+// maps service errors to MapProviderExceptions worded for the user. Styles become feature
+// layers, groups, languages and demographic settings; tilesets become data layers. Parsed
+// results stay in memory until they expire, and the raw JSON is also written to the
+// "MapboxFetch" disk cache, the fallback when the network is down.
 //
 // A source is configured either through a parameters URL ("params-url": token, account, named
 // styles and tilesets) or as a user's own style ("username", "api-key", a style id or URL).
@@ -84,7 +83,8 @@ public:
     void HandleMapboxParamsFailure() const;
     const std::shared_ptr<MapboxParams>& GetParams() const { return m_params; }
 
-    // Keep "class", "server", "url", "port", "username", "api-key", "params-url", "data-url".
+    // Removes every attribute except these eight: "class", "server", "url", "port",
+    // "username", "api-key", "params-url", "data-url".
     static void FilterRequiredAttributes(AttributeMap& attributes);
     // The same without "api-key".
     static void FilterSecureAttributes(AttributeMap& attributes);

@@ -1,11 +1,12 @@
 #pragma once
-// The renderer of Mapbox vector sources: an off-screen Mapbox GL map (QMapboxGLWrapper) draws
-// the view from the connection's style and token.
+// Renders Mapbox vector sources with an off-screen QMapboxGLWrapper, using the style and token
+// of the source's connection.
 //
-// Immediate: with a change callback (and the option "QMapboxGLDeferredOnly" off) the renderer
-// owns a continuous map made on the constructing thread and renders on the calling thread; the
-// callback fires when the map has new data to show. Deferred: otherwise each render runs as a
-// blocking task on Qt's global thread pool with a static map made, used and retired there.
+// Two modes. Immediate (a change callback was given and "QMapboxGLDeferredOnly" is off): one
+// continuous map, created on the constructing thread, drawn on the caller's thread; the
+// callback reports newly arrived map data. Deferred (every other case): each render is a task
+// on Qt's global thread pool that the caller waits for, with a static map that lives and dies
+// on that pool thread.
 //
 // Maps are cleaned up and deleted only on their own threads: one that cannot be on the current
 // thread waits in a process-wide retirement list until Sweep() runs on the right one (every

@@ -1,13 +1,13 @@
 #pragma once
-// The process-wide in-memory cache of fetched map images (tiles, legends, composites), looked
-// up by property maps.
+// One in-memory cache per process for map images (tiles, legends, composed views), keyed by
+// property maps.
 //
-// It keeps the 101 most recently used entries, and only the 21 most recent keep their decoded
-// pixels; older ones give the pixels back and decode again when drawn. A request matches an
-// entry whose properties include every requested key with an equal value. An entry whose image
-// failed matches only for five minutes after it was made, so the image is then fetched again.
-// Every operation may be called from any thread (one recursive lock); the counters
-// "MappedImageCacheHits", "...Misses", "...Stores" and "...Drops" count what happens.
+// Holds at most 101 entries, least recently used evicted first; only the newest 21 keep
+// decoded pixels, the rest drop them and decode again on the next draw. An entry answers a
+// lookup when every key of the lookup is present in it with the same value. Entries for failed
+// images stop answering five minutes after creation, which forces a new fetch.
+// Thread-safe throughout (a single recursive lock). Activity shows in the counters
+// "MappedImageCacheHits", "...Misses", "...Stores" and "...Drops".
 
 #include <QDateTime>
 #include <memory>
@@ -52,7 +52,8 @@ public:
 
     // The first matching entry (which counts as a use); false on a miss, out unchanged.
     bool Get(const AttributeMap& properties, MappedImageCacheDataPtr& out);
-    // Stores a new entry (an equal key already there is not replaced) and applies the limits.
+    // Adds an entry unless one with an equal key exists (that one stays), then enforces the
+    // size limits.
     MappedImageCacheDataPtr Put(const AttributeMap& properties, MappedImageInstancePtr image);
     // Deletes the entries the properties match.
     void Clear(const AttributeMap& properties);

@@ -1,8 +1,8 @@
 #pragma once
-// One map image of a view (a tile, a whole-world image or a legend) with its fetch state.
+// A tile, whole-world picture or legend of a map view, together with the state of its fetch.
 //
-// Instances are shared between the process-wide image cache and the views that show them; a
-// view's interest is a MappedImageUse. The fetch is a MapRequestor (MapRequestor::Start: Qt's
+// The process-wide image cache and every view showing the image share the instance; each view
+// holds a MappedImageUse. The fetch is a MapRequestor (MapRequestor::Start: Qt's
 // global thread pool and the HTTP layer): SetRequest starts it, the last RemoveUse cancels it,
 // the next AddUse restarts it as a clone, and CheckUpdateState (polled by the display) collects
 // its image or turns its failure into warnings, marking the image failed when the requestor
@@ -36,8 +36,8 @@ public:
     // The heading of the warnings a failed fetch leaves.
     static constexpr StringId kFetchFailedText = 3103715253u;
 
-    // image: a provisional image, or null. Providers make tiles with empty name and caption,
-    // the tile's layer group, a locked aspect ratio and the other flags false.
+    // image: shown until the fetch delivers; may be null. Tiles made by providers pass no name
+    // or caption, their layer group, lockedAspectRatio true and false for the other flags.
     MappedImageInstance(std::unique_ptr<QtImageObject> image,
                         const QtImageObject::BitmapOptions& bitmapOptions, const TString& name,
                         const TString& caption, const TString& layerGroup, bool lockedAspectRatio,
@@ -48,8 +48,8 @@ public:
     // pending: the fetch is still running; count: the update count, raised by every new
     // request and every collected result. Fetch failures become warnings, never exceptions.
     virtual void CheckUpdateState(bool& pending, int& count);
-    // Appends a copy of every stored warning; hadErrors tells whether the fetch failed (an
-    // out-of-date copy shown in its place leaves a warning, but no error).
+    // Adds the stored warnings to errors (copies). hadErrors is true only when the fetch
+    // failed; a stale copy kept on screen warns without counting as an error.
     virtual void GetErrors(WarningList& errors, bool& hadErrors) const;
     virtual void ClearErrors();
     // The image's URL, when it has one.
@@ -81,13 +81,14 @@ public:
     void SetWidthHeight(int width, int height);
     QtImageObject::BitmapOptions GetBitmapOptions() const;
     void SetBitmapOptions(const QtImageObject::BitmapOptions& options);
-    // x-min, x-max, y-min, y-max in CRS units.
+    // The image's box in CRS units (order: x-min, x-max, y-min, y-max).
     DataValueRect GetBounds() const;
     void SetBounds(const DataValueRect& bounds);
     void SetBounds(const DataValue& minX, const DataValue& maxX, const DataValue& minY,
                    const DataValue& maxY);
-    // left = x-min, right = x-max, top = y-max, bottom = y-min; with honourReflection on a
-    // reflected image the axes swap: left = y-min, right = y-max, top = x-max, bottom = x-min.
+    // Edges of the box: left/right from x, top from y-max, bottom from y-min. When
+    // honourReflection is set and the image is reflected, x and y trade places (left/right from
+    // y, top from x-max, bottom from x-min).
     void GetBounds(DataValue& left, DataValue& right, DataValue& top, DataValue& bottom,
                    bool honourReflection) const;
     std::vector<QRect> GetTileRects() const;

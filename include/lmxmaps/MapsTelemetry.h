@@ -1,7 +1,7 @@
 #pragma once
-// How maps are used, reported to the host's telemetry: each function sends one product-usage
-// event and, while the trace feature flag 0xA76CC2CA is on, records one span with the same
-// facts less the worksheet and sheet ids. A span recorded inside an open Tracing::Activity of
+// Map usage reporting. Every function here emits a single product-usage event to the host's
+// telemetry; with feature flag 0xA76CC2CA on it also records a trace span carrying the same
+// data minus the worksheet and sheet ids. A span recorded inside an open Tracing::Activity of
 // the same thread (a render, a connection's fetch) is its child. Nothing is sent while the
 // application runs in test mode. None of them fails its caller.
 

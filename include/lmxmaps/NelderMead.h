@@ -9,14 +9,14 @@ namespace NelderMead {
 
 class ObjectiveFunction;
 
-// A point in n-dimensional space with a memo of its objective value. Any change of the
-// coordinates (including non-const element access) marks the memo stale.
+// Coordinates of a candidate, plus the objective value last computed for them. Changing any
+// coordinate (non-const operator[] counts) makes that value stale.
 class Vertex {
 public:
     explicit Vertex(std::vector<double> coordinates);
     Vertex(double x, double y);
     Vertex(double x, double y, double z);
-    // The n-dimensional point that is value on axis i and 0 elsewhere.
+    // n coordinates, all 0 except coordinate i, which is value.
     Vertex(double value, std::size_t n, std::size_t i);
     Vertex(const Vertex& other);
     Vertex(Vertex&& other) noexcept;
@@ -38,7 +38,7 @@ public:
     double Evaluate(const ObjectiveFunction& objective);
 
     double L2Dist(const Vertex& other) const;
-    // The square root of the largest absolute coordinate difference.
+    // sqrt(max_i |a_i - b_i|): note the root, which callers' tolerances assume.
     double LinfDist(const Vertex& other) const;
 
     // Orders by memo value; both vertices must have one dimension.
@@ -62,8 +62,8 @@ public:
 
 class Simplex {
 public:
-    // The first simplex is start and its n neighbours one step along each axis. The objective
-    // is not owned and must outlive the simplex.
+    // Initial vertices: start, and start moved by step along each axis in turn. objective is
+    // borrowed; keep it alive while the simplex is used.
     Simplex(const Vertex& start, double step, const ObjectiveFunction& objective, double alpha,
             double rho, double gamma, double sigma, std::uint64_t maxLoops);
 
@@ -76,8 +76,8 @@ public:
     const Vertex& GetVertex(std::size_t i) const;
     void SetVertex(std::size_t i, const Vertex& vertex);
 
-    // Runs until the best and worst vertices differ by no more than tolerance (as LinfDist) or
-    // the loop limit is reached; returns the best vertex and, when asked, its value.
+    // Iterates until LinfDist between best and worst vertex is at most tolerance, or maxLoops
+    // iterations ran. Returns the best vertex; bestValue, if non-null, receives its value.
     Vertex Solve(double tolerance, double* bestValue = nullptr);
 
 private:

@@ -1,5 +1,6 @@
 #pragma once
-// A cancellation-aware parallel loop over an index range on oneTBB.
+// ParallelFor: run a body for every index of a range on oneTBB worker threads, stopping early
+// when the calling task is cancelled.
 
 #include <cstddef>
 #include <functional>

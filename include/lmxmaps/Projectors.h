@@ -1,6 +1,6 @@
 #pragma once
-// The identity, Plate Carree, Mercator, Web Mercator, cylindrical equal-area and Smyth equal
-// surface projections. Longitudes and latitudes are degrees.
+// Concrete projections: identity, Plate Carree, Mercator, Web Mercator and the cylindrical
+// equal-area family (Smyth equal surface among it). Inputs are degrees.
 
 #include <lmxmaps/MapProjector.h>
 
@@ -38,9 +38,9 @@ public:
     MapExtent GetWorldBounds() const override;
 };
 
-// Spherical Mercator in metres on a sphere of radius 6378137 m. Longitudes are folded into
-// [-180, 180]; Y is limited to the Y of latitude 86 degrees. All Mercator and Web Mercator
-// projectors are equal to each other, whatever their names.
+// Mercator on the sphere (radius 6378137 m), output in metres. Longitude wraps into
+// [-180, 180]; Y never goes past latitude 86. Any two Mercator or Web Mercator projectors
+// compare equal; the name plays no part.
 class MercatorProjector : public MapProjector {
 public:
     // The eccentricity only sets the Y limit; the projection itself stays spherical.
@@ -79,8 +79,8 @@ private:
     double m_maxY;
 };
 
-// The square Web Mercator plane of tiled map services: X and Y limited to
-// [-20037508.342789244, 20037508.342789244], latitudes at or beyond the poles on the edge.
+// Web Mercator as tile servers use it: a square plane, X and Y clamped to
+// [-20037508.342789244, 20037508.342789244]; a pole or anything past it lands on the edge.
 class WebMercatorProjector : public MercatorProjector {
 public:
     explicit WebMercatorProjector(TString name);
@@ -94,8 +94,8 @@ public:
                     std::span<double> y) const override;
 };
 
-// Cylindrical equal-area projection on the unit sphere; c is the cosine of the standard
-// parallel. Longitudes are not folded. Plane units are radians of the unit sphere.
+// Cylindrical equal-area on a sphere of radius 1 (plane units are radians). c: cosine of the
+// standard parallel. Longitude is used as given, without wrapping.
 class CylindricEqualAreaProjector : public MapProjector {
 public:
     // Throws MapProjectorException (eInvalidStandardParallel) when c is outside [0, 1].

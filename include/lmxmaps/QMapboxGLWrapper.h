@@ -1,6 +1,6 @@
 #pragma once
-// One off-screen Mapbox GL map (QMapboxGL) with its OpenGL context and framebuffer: given a
-// style, the layers a view asks for and a part of the world at a size, it renders a QImage.
+// A QMapboxGL map that draws off screen, with an OpenGL context and framebuffer of its own. Fed
+// a style, the layers a view wants, a region and an output size, it produces a QImage.
 // It hides the style's layers the view does not ask for, adds the view's demographic data
 // layer as a fill layer above the style layer the style names, and puts the user's language
 // and region into label texts and filters.

@@ -1,8 +1,8 @@
 #pragma once
-// A shared, immutable projector bound to the two data fields (longitude U, latitude V) that
-// feed it, with forms over the host's variant values, and the factories that make every
-// projector. SpatialProjectorTransforms present a projector as a transform between degrees
-// and the unit square of its world.
+// SpatialProjector: a MapProjector tied to the data fields it reads longitude (U) and latitude
+// (V) from, with overloads on DataValue, plus the factories for every projection. Immutable,
+// so one instance may serve many threads. SpatialProjectorTransforms wrap a projector as a
+// SpatialTransform from degrees into [0, 1] x [0, 1] over its world, and back.
 
 #include <memory>
 
@@ -71,13 +71,12 @@ public:
     void GetDefaultExtent(bool& valid, DataValue& minX, DataValue& maxX, DataValue& minY,
                           DataValue& maxY) const;
     DataValueRect GetWorldBounds() const;
-    // The plane length of 400 m along the equator of a sphere of radius 6378137 m.
+    // 400 m at the equator (radius 6378137 m), expressed in this projector's plane units.
     double GetBoundingBoxCutoff() const;
     // Same fields and equal projectors.
     bool IsEqual(const SpatialProjector& other) const;
 
-    // Forms over variant values: special inputs (null and the like) pass through as special
-    // outputs.
+    // DataValue overloads: a special input (null, ...) yields a special output.
     DataValue GetX(const DataValue& u) const;
     DataValue GetY(const DataValue& v) const;
     DataValue GetInverseOfX(const DataValue& x) const;
@@ -101,9 +100,9 @@ private:
 
 namespace SpatialProjectorTransforms {
 
-// Degrees to the unit square of the projector's world; on a wrapping projector whole turns
-// of longitude beyond +-180 degrees are kept as whole units of X. The projector must outlive
-// the transform.
+// Degrees into [0, 1] x [0, 1] over the projector's world. For a wrapping projector each full
+// turn of longitude past +-180 degrees adds or subtracts 1 in X. Holds a reference: the
+// projector has to stay alive as long as the transform.
 class Forward : public SpatialTransform {
 public:
     explicit Forward(const SpatialProjector& projector);
@@ -119,8 +118,8 @@ private:
     double m_inverseWrapPeriod;
 };
 
-// The unit square of the projector's world back to degrees; X outside the world is folded
-// into it and the whole turns come back as multiples of 360 degrees of longitude.
+// Back from [0, 1] x [0, 1] to degrees. An X beyond the square is folded back into it, and every
+// whole unit folded away returns as 360 degrees of longitude.
 class Inverse : public SpatialTransform {
 public:
     explicit Inverse(const SpatialProjector& projector);

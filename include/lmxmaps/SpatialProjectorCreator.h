@@ -1,8 +1,8 @@
 #pragma once
-// Answers the host's visualization model: is a visual specification a map, and with which
-// projector is it drawn. It is a map when it names a map source, its panes show latitude and
-// longitude fields, and the document's namespace knows the source; the projector is the source
-// provider's, with longitude as the U field and latitude as the V field.
+// For the host's visual model: does a visual specification draw a map, and which projector
+// goes with it. A map needs a map source that the document's namespace knows and panes that
+// show longitude and latitude fields; the projector comes from that source's provider, reading
+// U from the longitude field and V from the latitude field.
 
 #include <utility>
 #include <vector>

@@ -1,11 +1,11 @@
 #pragma once
-// Class breaks of the demographic data layers (one indicator per layer: population, income,
-// ...). Each indicator holds, per area level of the map (state, county, tract, ...), the six
-// boundaries of its quintiles as read from the layer's statistics document, rounded to three
-// significant digits, with the decimals needed to show them.
+// Class breaks for the demographic data layers, one indicator (population, income, ...) per
+// layer. For every kind of area on the map (state, county, tract, ...) an indicator keeps six
+// quintile boundaries from the layer's statistics document, rounded to three significant
+// digits, and how many decimals printing them takes.
 //
-// Statistics that cannot be read never reach the caller: the layer is logged and shown
-// without class breaks.
+// Unreadable statistics are logged rather than thrown; such a layer is drawn without class
+// breaks.
 
 #include <cstdint>
 #include <map>
@@ -15,15 +15,15 @@
 #include <lmxmaps/host/RefCnt.h>
 #include <lmxmaps/host/TString.h>
 
-// The statistics of one indicator at one area level.
+// One indicator's breaks for one kind of area.
 struct UMAreaInfo {
-    // The minimum, then the upper bounds of the five quintiles; empty until filled.
+    // Six numbers: the lowest value, then the top of each fifth. Empty before reading.
     std::vector<double> breaks;
     // The name of the first (by key) statistics entry of the area, as a number.
     std::uint64_t statisticsId = 0;
     // The area's request string the statistics stood under.
     TString statisticsKey;
-    // Decimals needed to show the breaks.
+    // How many decimals printing the breaks takes.
     std::int32_t decimals = 0;
     // Only the old catalogue sets it.
     bool suppressThousands = false;

@@ -1,5 +1,5 @@
 #pragma once
-// OGC Web Map Services (versions 1.0.0, 1.1.0 and 1.1.1).
+// OGC Web Map Service support, for servers speaking WMS 1.0.0 up to 1.1.1.
 //
 // WmsCapabilities reads a GetCapabilities document: version, title, the GetMap address and
 // image format, and the named layers with the best coordinate system we can project.
@@ -100,9 +100,9 @@ public:
     static constexpr const char16_t* attrUseTiledMaps = u"use-tiled-maps";
     static constexpr int sTileSize = 512;
     static constexpr int sTileMargin = 100;
-    // One pixel of 0.28 mm.
+    // Pixels per metre when a pixel is the OGC standard 0.28 mm.
     static constexpr double sNominalPixelsPerMeter = 3571.428571428571;
-    // A quarter of the circumference of a sphere of radius 6378137 m, over 90 degrees.
+    // Metres per degree of longitude at the equator: 2 * pi * 6378137 / 360.
     static constexpr double sMetersPerDegreeAtEquator = 111319.49079327358;
     static constexpr double kDefaultMaxScaleLevel = 14.0;
     // Degrees are not metres: geographic maps ask for twice the pixels per unit.
@@ -163,7 +163,7 @@ public:
 
     // The box, pixel size and margins of one GetMap request.
     struct RequestBox {
-        // x-min, x-max, y-min, y-max in CRS units.
+        // In CRS units.
         double minX = 0.0, maxX = 0.0, minY = 0.0, maxY = 0.0;
         int width = 0;
         int height = 0;

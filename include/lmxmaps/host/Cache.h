@@ -2,8 +2,8 @@
 // A generic in-memory cache of reference-counted objects with a logical clock and a pluggable
 // eviction policy.
 //
-// Every entry carries an id (unique for the life of the cache, never reused) and the clock
-// value of its last addition or use; a larger clock means more recently used. AddEntry and
+// Each entry has an id that is never reused within one cache, and a stamp: the clock reading
+// when it was last added or used (higher means more recent). AddEntry and
 // UseEntry stamp the entry with the current clock; IncrementClock advances the clock and then
 // lets the policy choose which entries stay. Entries are visited in the order they were added.
 //
@@ -76,8 +76,8 @@ public:
     Cache(const Cache&) = delete;
     Cache& operator=(const Cache&) = delete;
 
-    // Stores data with the current clock and returns the new entry's id. An equal payload
-    // already in the cache is not replaced.
+    // Adds data stamped with the current clock and returns the new id. If an equal payload is
+    // cached already, that one is kept.
     CacheHelpers::EntryId AddEntry(RefCntPtr<RefCntObject> data);
 
     // The first entry (in order of addition) the predicate accepts, its clock refreshed to the

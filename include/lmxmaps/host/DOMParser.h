@@ -27,7 +27,7 @@ public:
 
     // The qualified name as written ("WMT_MS_Capabilities", "wms:Layer"); empty when null.
     TString GetName() const;
-    // Empty when the attribute is absent.
+    // Empty string for a missing attribute.
     TString GetAttribute(const TString& qualifiedName) const;
     bool HasAttribute(const TString& qualifiedName) const;
     // The element's own text and CDATA children joined, trimmed; child elements' text is not

@@ -1,6 +1,6 @@
 #pragma once
-// The host's variant value: a real, a string, a spatial value, or a special value (null and
-// the like).
+// DataValue, the host's variant: a real, a string, a spatial value, or a special value that
+// stands for a missing one (null, ...).
 //
 // A special value carries a special code (why it has no value; 1 is null) and the data type
 // it stands in for, so that a null real stays distinguishable from a null string.
@@ -87,7 +87,7 @@ private:
     Variant m_value;
 };
 
-// A rectangle of four values in the order minimum X, maximum X, minimum Y, maximum Y.
+// Four DataValues forming a box; constructor and accessors go min X, max X, min Y, max Y.
 class DataValueRect {
 public:
     DataValueRect() = default;

@@ -1,10 +1,10 @@
 #pragma once
 // The exception root of the host and its error records.
 //
-// Every raise site names itself with a log site and a 32-bit id. The log-site name is the
-// exception class, "_AutoGen_0x" and the id in eight upper-case hex digits
-// (MapProviderException_AutoGen_0xF158430A); failed assertions use
-// "LogicException_LogicAssert_0x" and the id; named warning sites "LogSite_<name>_0x<id>".
+// Each place that throws identifies itself by a 32-bit id, unique per site, and a log-site name
+// built from it: "<class>_AutoGen_0x<ID>" for exceptions (e.g.
+// MapProviderException_AutoGen_0xF158430A), "LogicException_LogicAssert_0x<ID>" for
+// assertions, "LogSite_<name>_0x<ID>" for named warnings; <ID> is 8 upper-case hex digits.
 
 #include <cstdint>
 #include <exception>
@@ -57,7 +57,8 @@ private:
     std::string m_utf8Message;
 };
 
-// A broken internal invariant: carries the source file, the line and the failed condition.
+// Thrown when code finds its own invariant broken; records where (file, line) and the
+// condition text.
 class LogicException : public LumivexException {
 public:
     LogicException(const char* file, int line, const char* condition, TError::ErrorInfo info);

@@ -20,7 +20,7 @@
 struct MapScaleLevel {
     // The zoom level; -1 when no level was computed.
     double level = -1.0;
-    // Pixels along one side of a tile at this level; -1 when no level was computed.
+    // Edge length of a (square) tile in pixels; -1 when no level was computed.
     int tileSize = -1;
     // Image pixels per CRS unit at this level; -1 when no level was computed.
     double pixelsPerCRSUnit = -1.0;

@@ -12,8 +12,8 @@ public:
     [[noreturn]] void Throw() const override;
 };
 
-// A geometry of a kind or shape the data layer cannot represent (a line or ring with too few
-// points, a value that holds no geometry).
+// Raised for shapes the data layer has no way to store, e.g. a line or ring short of points,
+// or a value without any geometry in it.
 class SpatialOGRTypeException : public SpatialException {
 public:
     SpatialOGRTypeException(TString message, const char* file, int line,
