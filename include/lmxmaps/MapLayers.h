@@ -3,9 +3,10 @@
 // shared list of them, and the groups the layer panel shows as one entry each.
 //
 // Numeric attributes ("min-zoom", "max-zoom", "min-scale-denom", "max-scale-denom",
-// "presentation-order") are read leniently: a value that does not parse as a number is treated
-// as if the attribute were absent, so one malformed entry in a source's layer list never hides
-// or reorders a layer by accident.
+// "presentation-order") count whenever they are present, and their text is read as the host
+// reads numbers (MapSourceAttributeRules::ReadHostNumber, ReadHostInteger): empty or malformed
+// text is 0, not "absent". An empty "max-scale-denom" therefore hides the layer at every
+// positive scale denominator, and an unreadable "presentation-order" sorts its group as 0.
 
 #include <cstdint>
 #include <limits>
@@ -32,7 +33,7 @@ public:
     static constexpr const char16_t* attrLongDisplayName = u"long-display-name";
     // Name of the layer-panel group; localizable.
     static constexpr const char16_t* attrGroup = u"group";
-    // Base-10 integer: order of the group that this layer opens.
+    // Integer: where the group this layer opens sorts among the groups (ascending).
     static constexpr const char16_t* attrPresentationOrder = u"presentation-order";
     // On only when the value is exactly valueTrue.
     static constexpr const char16_t* attrEnabled = u"enabled";
@@ -41,13 +42,13 @@ public:
     // The text naming the layer in a request; the name when absent or empty.
     static constexpr const char16_t* attrRequestString = u"request-string";
     static constexpr const char16_t* attrRequestFormat = u"request-format";
-    // Decimal: hidden below this zoom level.
+    // Number: the layer shows only from this zoom level up.
     static constexpr const char16_t* attrMinZoom = u"min-zoom";
-    // Decimal: when above 0, hidden above this zoom level.
+    // Number: when above 0, the layer shows only up to this zoom level.
     static constexpr const char16_t* attrMaxZoom = u"max-zoom";
-    // Decimal: hidden when the scale denominator is below this.
+    // Number: the layer shows only at scale denominators of at least this.
     static constexpr const char16_t* attrMinScaleDenom = u"min-scale-denom";
-    // Decimal: hidden when the scale denominator is above this.
+    // Number: the layer shows only at scale denominators of at most this.
     static constexpr const char16_t* attrMaxScaleDenom = u"max-scale-denom";
     // Comma-separated area types the layer can show.
     static constexpr const char16_t* attrGeometries = u"geometries";
@@ -152,7 +153,7 @@ private:
 // The layers that the layer panel shows as one entry.
 class MapLayerGroup {
 public:
-    // The order of a group whose first layer gives no presentation order: after all others.
+    // The order of a group whose first layer has no "presentation-order": after all others.
     static constexpr std::int32_t kUnorderedPresentationOrder =
         std::numeric_limits<std::int32_t>::max();
 

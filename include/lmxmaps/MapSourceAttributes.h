@@ -59,6 +59,8 @@ inline constexpr int kDefaultIntermediateLevels = 1;
 // How the host turns attribute text into a number: the trimmed text must be one decimal
 // number as a whole, else the result is 0. "nan" and "inf" count as numbers.
 double ReadHostNumber(const TString& text);
+// The same for integers: the trimmed text must be one base-10 integer that fits, else 0.
+int ReadHostInteger(const TString& text);
 
 // Any non-empty value, "false" included, means offline.
 bool IsOffline(const TString& value);

@@ -1,6 +1,7 @@
 #include <optional>
 
 #include <lmxmaps/MapLayers.h>
+#include <lmxmaps/MapSourceAttributes.h>
 
 namespace {
 
@@ -8,14 +9,12 @@ TString KeyText(const char16_t* key) {
     return TString::fromUtf16(key);
 }
 
-// Absent and unparsable values both read as "no bound".
-std::optional<double> ParseDecimal(const TString& value) {
-    bool ok = false;
-    const double parsed = value.toDouble(&ok);
-    if (!ok) {
+// Only an absent attribute means "no bound": text that spells no number is the bound 0.
+std::optional<double> ReadBound(const MapLayer& layer, const char16_t* key) {
+    if (!layer.HasAttribute(key)) {
         return std::nullopt;
     }
-    return parsed;
+    return MapSourceAttributeRules::ReadHostNumber(layer.GetAttribute(key));
 }
 
 } // namespace
@@ -127,23 +126,23 @@ void MapLayer::SetEnabled(bool enabled) {
 bool MapLayer::IsVisible(double zoom, double scaleDenominator) const {
     const bool hasZoom = zoom >= 0.0;
     if (hasZoom) {
-        const std::optional<double> minZoom = ParseDecimal(GetAttribute(attrMinZoom));
+        const std::optional<double> minZoom = ReadBound(*this, attrMinZoom);
         if (minZoom && *minZoom > zoom) {
             return false;
         }
     }
-    const std::optional<double> maxScaleDenom = ParseDecimal(GetAttribute(attrMaxScaleDenom));
+    const std::optional<double> maxScaleDenom = ReadBound(*this, attrMaxScaleDenom);
     if (maxScaleDenom && scaleDenominator > *maxScaleDenom) {
         return false;
     }
     if (hasZoom) {
         // A max-zoom of 0 (or below) means "no upper limit".
-        const std::optional<double> maxZoom = ParseDecimal(GetAttribute(attrMaxZoom));
+        const std::optional<double> maxZoom = ReadBound(*this, attrMaxZoom);
         if (maxZoom && *maxZoom > 0.0 && zoom > *maxZoom) {
             return false;
         }
     }
-    const std::optional<double> minScaleDenom = ParseDecimal(GetAttribute(attrMinScaleDenom));
+    const std::optional<double> minScaleDenom = ReadBound(*this, attrMinScaleDenom);
     if (minScaleDenom && *minScaleDenom > scaleDenominator) {
         return false;
     }

@@ -2,18 +2,18 @@
 #include <unordered_map>
 
 #include <lmxmaps/MapLayers.h>
+#include <lmxmaps/MapSourceAttributes.h>
 #include <lmxmaps/host/LumivexException.h>
 
 namespace {
 
-constexpr int kDecimalBase = 10;
-
-// Absent and unparsable values both leave the group unordered.
+// Only an absent attribute leaves the group unordered: text that spells no integer is order 0.
 std::int32_t ReadPresentationOrder(const MapLayer& layer) {
-    bool ok = false;
-    const int order =
-        layer.GetAttribute(MapLayer::attrPresentationOrder).trimmed().toInt(&ok, kDecimalBase);
-    return ok ? order : MapLayerGroup::kUnorderedPresentationOrder;
+    if (!layer.HasAttribute(MapLayer::attrPresentationOrder)) {
+        return MapLayerGroup::kUnorderedPresentationOrder;
+    }
+    return MapSourceAttributeRules::ReadHostInteger(
+        layer.GetAttribute(MapLayer::attrPresentationOrder));
 }
 
 } // namespace

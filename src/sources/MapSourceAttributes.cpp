@@ -5,8 +5,16 @@
 
 namespace MapSourceAttributeRules {
 
+namespace {
+constexpr int kDecimalBase = 10;
+} // namespace
+
 double ReadHostNumber(const TString& text) {
     return text.trimmed().toDouble();
+}
+
+int ReadHostInteger(const TString& text) {
+    return text.trimmed().toInt(nullptr, kDecimalBase);
 }
 
 bool IsOffline(const TString& value) {
@@ -26,7 +34,7 @@ double ReadMinShrink(const std::optional<TString>& value) {
 }
 
 int ReadIntermediateLevels(const std::optional<TString>& value) {
-    return value ? std::max(value->trimmed().toInt(nullptr, 10), 1) : kDefaultIntermediateLevels;
+    return value ? std::max(ReadHostInteger(*value), 1) : kDefaultIntermediateLevels;
 }
 
 double ReadMaxScaleLevel(const std::optional<TString>& value, double providerDefault) {

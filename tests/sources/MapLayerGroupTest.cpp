@@ -39,12 +39,11 @@ TEST(MapLayerGroup, GroupsAreSortedStablyAndTheirNamesLocalizedCaseSensitiveOrTh
     const std::vector<MapLayerGroup> groups = MapLayerGroup::MakeLayerGroupsByLanguage(
         {GroupedLayer("b1", "B", "2"), GroupedLayer("a1", "A"), GroupedLayer("c1", "C", "1"),
          GroupedLayer("b2", "B", "-5"), GroupedLayer("d1", "D"), GroupedLayer("e1", "E", "2"),
-         GroupedLayer("a2", "A"), GroupedLayer("f1", "F", "first")},
+         GroupedLayer("a2", "A")},
         kEnglish);
-    EXPECT_EQ(JoinedNames(groups), QStringLiteral("C,B,E,A,D,F"));
+    EXPECT_EQ(JoinedNames(groups), QStringLiteral("C,B,E,A,D"));
     EXPECT_EQ(groups[1].GetOrder(), 2);
     EXPECT_EQ(groups[3].GetOrder(), std::numeric_limits<std::int32_t>::max());
-    EXPECT_EQ(groups[5].GetOrder(), std::numeric_limits<std::int32_t>::max());
     EXPECT_EQ(JoinedNames(groups[1].GetLayers()->GetLayers()), QStringLiteral("b1,b2"));
     EXPECT_EQ(JoinedNames(groups[3].GetLayers()->GetLayers()), QStringLiteral("a1,a2"));
     EXPECT_TRUE(MapLayerGroup::MakeLayerGroupsByLanguage({}, kEnglish).empty());
@@ -75,6 +74,22 @@ TEST(MapLayerGroup, GroupsAreSortedStablyAndTheirNamesLocalizedCaseSensitiveOrTh
     EXPECT_EQ(JoinedNames(MapLayerGroup::MakeLayerGroupsByLanguage(
                   layers, LanguageCode(QStringLiteral("fr-FR")))),
               QStringLiteral("Roads,water,roads"));
+}
+
+TEST(MapLayerGroup, AnOrderThatIsPresentButSpellsNoIntegerSortsAsZeroOnlyAnAbsentOneLast) {
+    const auto ordered = [](const char* name, const char* order) {
+        MapLayer layer = GroupedLayer(name, name);
+        layer.SetAttribute(MapLayer::attrPresentationOrder, QString::fromUtf8(order));
+        return layer;
+    };
+    const std::vector<MapLayerGroup> groups = MapLayerGroup::MakeLayerGroupsByLanguage(
+        {ordered("B", "2"), ordered("A", ""), GroupedLayer("E", "E"), ordered("C", "1"),
+         ordered("F", "first"), ordered("H", " 3 "), ordered("G", "-1"), ordered("I", "2.5")},
+        kEnglish);
+    EXPECT_EQ(JoinedNames(groups), QStringLiteral("G,A,F,I,C,B,H,E"));
+    EXPECT_EQ(groups[1].GetOrder(), 0);
+    EXPECT_EQ(groups[6].GetOrder(), 3);
+    EXPECT_EQ(groups[7].GetOrder(), MapLayerGroup::kUnorderedPresentationOrder);
 }
 
 TEST(MapLayerGroup, EnabledFollowsTheLayersSetEnabledWritesThemAndOneVisibleLayerShows) {

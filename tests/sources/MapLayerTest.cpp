@@ -61,10 +61,6 @@ TEST(MapLayer, AttributesVisibilityAreaTypesRequestStringAndEnabledOfALayer) {
     EXPECT_TRUE(scaleBounded.IsVisible(-1.0, 1000.0));
     EXPECT_FALSE(scaleBounded.IsVisible(-1.0, 1000.5));
 
-    const MapLayer unreadable =
-        MakeLayer({{MapLayer::attrMinZoom, "low"}, {MapLayer::attrMaxScaleDenom, ""}});
-    EXPECT_TRUE(unreadable.IsVisible(0.0, 1e9));
-
     MapLayer named = MakeLayer({{MapLayer::attrName, "boundaries"}});
     EXPECT_TRUE(named.GetValidAreaTypes().empty());
     named.SetAttribute(MapLayer::attrGeometries, QStringLiteral(" state ,county,  zip "));
@@ -89,6 +85,31 @@ TEST(MapLayer, AttributesVisibilityAreaTypesRequestStringAndEnabledOfALayer) {
     EXPECT_EQ(named.GetAttribute(MapLayer::attrEnabled), QStringLiteral("true"));
     named.SetEnabled(false);
     EXPECT_EQ(named.GetAttribute(MapLayer::attrEnabled), QStringLiteral("false"));
+}
+
+TEST(MapLayer, BoundsThatArePresentButSpellNoNumberAreTheBoundZeroNotAbsent) {
+    struct Case {
+        const char16_t* key;
+        const char* value;
+        double zoom;
+        double scaleDenominator;
+        bool visible;
+    };
+    const Case cases[] = {
+        {MapLayer::attrMaxScaleDenom, "", -1.0, 1000.0, false},
+        {MapLayer::attrMaxScaleDenom, "1000 m", -1.0, 500.0, false},
+        {MapLayer::attrMaxScaleDenom, " 1000 ", -1.0, 500.0, true},
+        // A bound of 0 is still a bound, though only a negative denominator falls below it.
+        {MapLayer::attrMinScaleDenom, "small", -1.0, -1.0, false},
+        {MapLayer::attrMinZoom, "high", 0.0, 1e6, true},
+        // 0 means no upper zoom limit.
+        {MapLayer::attrMaxZoom, "", 22.0, 1e6, true},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(MakeLayer({{c.key, c.value}}).IsVisible(c.zoom, c.scaleDenominator), c.visible)
+            << QString::fromUtf16(c.key).toStdString() << " = '" << c.value << "' at zoom "
+            << c.zoom << ", 1:" << c.scaleDenominator;
+    }
 }
 
 TEST(MapLayer, LocalizedValuesFallBackToPlainKeyAndTheLongNameTakesTheYearWhenAsked) {
