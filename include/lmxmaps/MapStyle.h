@@ -30,7 +30,8 @@ public:
     const LocalizedNames& GetLocalizedNames() const { return m_localizedNames; }
 
     // Our map service's six styles, keyed "light", "normal", "dark", "streets", "outdoors"
-    // and "satellite"; display names come from the string table on every call.
+    // and "satellite"; display names come from the string table on every call. Their previews
+    // are images in the library's Qt resources, kPreviewImageSize pixels square.
     static std::unordered_map<TString, struct MapStyleProperties>
     GetLumivexEnterpriseMapStyleProperties();
 
@@ -55,6 +56,9 @@ struct MapStyleProperties {
     TString styleKey;
     TString styleName;
     TString displayName;
-    // Resource path of the style's preview image.
+    // Side of the square preview images of the built-in styles, in pixels.
+    static constexpr int kPreviewImageSize = 64;
+
+    // Resource path of the style's preview image (QImage loads it); empty when there is none.
     TString previewResource;
 };

@@ -1,3 +1,5 @@
+#include <QtGlobal>
+
 #include <lmxmaps/MapStyle.h>
 #include <lmxmaps/host/StringTable.h>
 
@@ -30,6 +32,11 @@ MapStyle::MapStyle(TString name, TString displayName, ColorObject waitTileFill,
       m_localizedNames(std::move(localizedNames)) {}
 
 std::unordered_map<TString, MapStyleProperties> MapStyle::GetLumivexEnterpriseMapStyleProperties() {
+    // The previews are compiled into the library; a static build has to register them itself.
+    [[maybe_unused]] static const bool previewsRegistered = [] {
+        Q_INIT_RESOURCE(lmxmaps_style_previews);
+        return true;
+    }();
     std::unordered_map<TString, MapStyleProperties> styles;
     for (const BuiltInStyle& style : kBuiltInStyles) {
         const TString key = QString::fromLatin1(style.key);
