@@ -8,6 +8,7 @@
 // world-aligned tiles (or asks for it in one piece), and WmsRequestor fetches one GetMap image
 // with a margin around it, checks it and crops the margin off again.
 
+#include <atomic>
 #include <functional>
 #include <mutex>
 #include <set>
@@ -152,7 +153,8 @@ private:
     mutable TString m_crs;
     mutable double m_pixelFactor = 1.0;
     TString m_title;
-    bool m_warnAboutInsecureConnection = true;
+    // Any thread that connects may ask and switch it off.
+    std::atomic<bool> m_warnAboutInsecureConnection = true;
 };
 
 class WmsRequestor : public MapRequestor {

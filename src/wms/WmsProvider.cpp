@@ -148,18 +148,18 @@ TString WmsProvider::GetDisplayUrl() {
 }
 
 bool WmsProvider::ShouldUserBeWarnedAboutInsecureConnection() {
-    if (!m_warnAboutInsecureConnection || !IsConnected()) {
+    if (!m_warnAboutInsecureConnection.load() || !IsConnected()) {
         return false;
     }
     if (GetAttribute(attrService) == u"http") {
         return true;
     }
-    m_warnAboutInsecureConnection = false;
+    m_warnAboutInsecureConnection.store(false);
     return false;
 }
 
 void WmsProvider::DisallowFurtherWarningsAboutInsecureConnection() {
-    m_warnAboutInsecureConnection = false;
+    m_warnAboutInsecureConnection.store(false);
 }
 
 MapScaleLevel WmsProvider::ComputeScaleLevel(double scale) const {

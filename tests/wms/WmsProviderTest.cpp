@@ -1,8 +1,12 @@
+#include <atomic>
 #include <gtest/gtest.h>
+#include <latch>
+#include <thread>
 
 #include <lmxmaps/MapQuery.h>
 #include <lmxmaps/Wms.h>
 
+#include "FixtureServer.h"
 #include "providers/QStringPrinter.h"
 
 namespace {
@@ -97,4 +101,59 @@ TEST(WmsProvider, DisplayUrlAndTheViewInOnePieceOrCutAlongTheWorldGrid) {
     EXPECT_EQ(BoxOf(*grid), (Box{-116, 76, -26, 38}));
     EXPECT_EQ(grid->GetWidth(), 1536u);
     EXPECT_EQ(grid->GetHeight(), 512u);
+}
+
+namespace {
+
+constexpr int kConnectingThreads = 8;
+
+// Threads that connect the provider at once and ask, as the host does for each view it opens:
+// a thread that is to warn gives the warning and then switches further warnings off. Answers
+// how many warned.
+int WarningsFromConcurrentConnects(WmsProvider& provider) {
+    std::latch start(kConnectingThreads);
+    std::atomic<int> warnings = 0;
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kConnectingThreads; ++i) {
+        threads.emplace_back([&] {
+            start.arrive_and_wait();
+            provider.Connect();
+            if (provider.ShouldUserBeWarnedAboutInsecureConnection()) {
+                ++warnings;
+                provider.DisallowFurtherWarningsAboutInsecureConnection();
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    return warnings;
+}
+
+} // namespace
+
+TEST(WmsProvider, TheInsecureConnectionWarningIsGivenInOneRoundOfConnectsHoweverManyThreads) {
+    FixtureServer server;
+    server.Start();
+    const auto source = [&](const char* service) {
+        AttributeMap attributes = Attributes(
+            {{"class", "OGC-WMS"}, {"server", "127.0.0.1"}, {"url", "/wms/caps?case=v111"}});
+        attributes[QStringLiteral("port")] = QString::number(server.Port());
+        if (service != nullptr) {
+            attributes[QStringLiteral("service")] = QString::fromLatin1(service);
+        }
+        return std::make_unique<WmsProvider>(attributes);
+    };
+
+    const auto http = source("http");
+    EXPECT_FALSE(http->ShouldUserBeWarnedAboutInsecureConnection()) << "not connected yet";
+    EXPECT_GE(WarningsFromConcurrentConnects(*http), 1);
+    EXPECT_EQ(WarningsFromConcurrentConnects(*http), 0);
+    http->Disconnect();
+    EXPECT_EQ(WarningsFromConcurrentConnects(*http), 0) << "a new connection warns no more";
+
+    // Without the plain "http" scheme every asking thread switches the warning off at once.
+    const auto unnamedScheme = source(nullptr);
+    EXPECT_EQ(WarningsFromConcurrentConnects(*unnamedScheme), 0);
+    HTTPRequestor::CloseIdleConnections();
 }
