@@ -1,10 +1,26 @@
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 #include <lmxmaps/NelderMead.h>
 #include <lmxmaps/host/LumivexException.h>
 
 namespace NelderMead {
+
+namespace {
+
+// Log-site ids of the assertions, one for each site.
+constexpr std::uint32_t kAxisBeyondDimensionAssert = 0x4C4D4E01;
+constexpr std::uint32_t kAddedDimensionAssert = 0x4C4D4E02;
+constexpr std::uint32_t kSubtractedDimensionAssert = 0x4C4D4E03;
+constexpr std::uint32_t kL2DistDimensionAssert = 0x4C4D4E04;
+constexpr std::uint32_t kLinfDistDimensionAssert = 0x4C4D4E05;
+constexpr std::uint32_t kComparedDimensionAssert = 0x4C4D4E06;
+constexpr std::uint32_t kTooFewDimensionsAssert = 0x4C4D4E07;
+constexpr std::uint32_t kGetVertexIndexAssert = 0x4C4D4E08;
+constexpr std::uint32_t kSetVertexIndexAssert = 0x4C4D4E09;
+
+} // namespace
 
 Vertex::Vertex(std::vector<double> coordinates) : m_data(std::move(coordinates)) {}
 
@@ -13,7 +29,7 @@ Vertex::Vertex(double x, double y) : m_data{x, y} {}
 Vertex::Vertex(double x, double y, double z) : m_data{x, y, z} {}
 
 Vertex::Vertex(double value, std::size_t n, std::size_t i) : m_data(n, 0.0) {
-    LMX_LOGIC_ASSERT(i < n);
+    LMX_LOGIC_ASSERT_ID(i < n, kAxisBeyondDimensionAssert);
     m_data[i] = value;
 }
 
@@ -59,7 +75,7 @@ Vertex Vertex::operator*(double factor) const {
 }
 
 Vertex& Vertex::operator+=(const Vertex& other) {
-    LMX_LOGIC_ASSERT(m_data.size() == other.m_data.size());
+    LMX_LOGIC_ASSERT_ID(m_data.size() == other.m_data.size(), kAddedDimensionAssert);
     for (std::size_t i = 0; i < m_data.size(); ++i) {
         m_data[i] += other.m_data[i];
     }
@@ -68,7 +84,7 @@ Vertex& Vertex::operator+=(const Vertex& other) {
 }
 
 Vertex& Vertex::operator-=(const Vertex& other) {
-    LMX_LOGIC_ASSERT(m_data.size() == other.m_data.size());
+    LMX_LOGIC_ASSERT_ID(m_data.size() == other.m_data.size(), kSubtractedDimensionAssert);
     for (std::size_t i = 0; i < m_data.size(); ++i) {
         m_data[i] -= other.m_data[i];
     }
@@ -93,7 +109,7 @@ double Vertex::Evaluate(const ObjectiveFunction& objective) {
 }
 
 double Vertex::L2Dist(const Vertex& other) const {
-    LMX_LOGIC_ASSERT(m_data.size() == other.m_data.size());
+    LMX_LOGIC_ASSERT_ID(m_data.size() == other.m_data.size(), kL2DistDimensionAssert);
     double sum = 0.0;
     for (std::size_t i = 0; i < m_data.size(); ++i) {
         const double d = m_data[i] - other.m_data[i];
@@ -103,7 +119,7 @@ double Vertex::L2Dist(const Vertex& other) const {
 }
 
 double Vertex::LinfDist(const Vertex& other) const {
-    LMX_LOGIC_ASSERT(m_data.size() == other.m_data.size());
+    LMX_LOGIC_ASSERT_ID(m_data.size() == other.m_data.size(), kLinfDistDimensionAssert);
     double largest = 0.0;
     for (std::size_t i = 0; i < m_data.size(); ++i) {
         largest = std::max(largest, std::fabs(m_data[i] - other.m_data[i]));
@@ -112,7 +128,7 @@ double Vertex::LinfDist(const Vertex& other) const {
 }
 
 bool Vertex::LessByValue(const Vertex& i, const Vertex& j) {
-    LMX_LOGIC_ASSERT(i.m_data.size() == j.m_data.size());
+    LMX_LOGIC_ASSERT_ID(i.m_data.size() == j.m_data.size(), kComparedDimensionAssert);
     // NaN sorts last so that a failed evaluation never counts as the best.
     return i.m_value < j.m_value || (!std::isnan(i.m_value) && std::isnan(j.m_value));
 }
@@ -122,7 +138,7 @@ Simplex::Simplex(const Vertex& start, double step, const ObjectiveFunction& obje
     : m_objective(&objective), m_alpha(alpha), m_rho(rho), m_gamma(gamma), m_sigma(sigma),
       m_maxLoops(maxLoops) {
     const std::size_t n = start.Dim();
-    LMX_LOGIC_ASSERT(n >= 2);
+    LMX_LOGIC_ASSERT_ID(n >= 2, kTooFewDimensionsAssert);
     m_V.reserve(n + 1);
     m_V.push_back(start);
     for (std::size_t i = 0; i < n; ++i) {
@@ -131,12 +147,12 @@ Simplex::Simplex(const Vertex& start, double step, const ObjectiveFunction& obje
 }
 
 const Vertex& Simplex::GetVertex(std::size_t i) const {
-    LMX_LOGIC_ASSERT(i < m_V.size());
+    LMX_LOGIC_ASSERT_ID(i < m_V.size(), kGetVertexIndexAssert);
     return m_V[i];
 }
 
 void Simplex::SetVertex(std::size_t i, const Vertex& vertex) {
-    LMX_LOGIC_ASSERT(i < m_V.size());
+    LMX_LOGIC_ASSERT_ID(i < m_V.size(), kSetVertexIndexAssert);
     m_V[i] = vertex;
 }
 

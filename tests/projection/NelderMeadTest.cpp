@@ -1,5 +1,6 @@
 #include <cmath>
 #include <gtest/gtest.h>
+#include <set>
 
 #include <lmxmaps/NelderMead.h>
 #include <lmxmaps/host/LumivexException.h>
@@ -143,4 +144,34 @@ TEST(NelderMeadSimplex, FindsMinimaOfSmoothAndConicalFunctionsAndALooseTolerance
     Simplex b(Vertex(-1.2, 1.0), 0.1, loose, 1.0, 2.0, 0.5, 0.5, 5000);
     b.Solve(0.5);
     EXPECT_LT(loose.Calls(), tight.Calls());
+}
+
+TEST(NelderMead, EveryAssertionSiteLogsAnIdOfItsOwn) {
+    const Rosenbrock f;
+    Vertex two(1.0, 2.0);
+    const Vertex three(1.0, 2.0, 3.0);
+    Simplex simplex(Vertex(1.0, 2.0), 0.25, f, 1, 2, 0.5, 0.5, 10);
+    const std::function<void()> sites[] = {
+        [&] { Vertex(1.0, std::size_t{2}, std::size_t{2}); },
+        [&] { two += three; },
+        [&] { two -= three; },
+        [&] { two.L2Dist(three); },
+        [&] { two.LinfDist(three); },
+        [&] { Vertex::LessByValue(two, three); },
+        [&] { Simplex(Vertex(std::vector<double>{1.0}), 0.1, f, 1, 2, 0.5, 0.5, 10); },
+        [&] { simplex.GetVertex(3); },
+        [&] { simplex.SetVertex(3, Vertex(0.0, 0.0)); },
+    };
+    std::set<std::uint32_t> ids;
+    for (std::size_t site = 0; site < std::size(sites); ++site) {
+        try {
+            sites[site]();
+            ADD_FAILURE() << "site " << site << " did not assert";
+        } catch (const LogicException& e) {
+            const std::uint32_t id = e.GetErrorInfo().id;
+            EXPECT_NE(id, kUnnumberedAssertId) << "site " << site;
+            EXPECT_TRUE(ids.insert(id).second) << "site " << site << " shares its id";
+            EXPECT_EQ(e.GetErrorInfo(), TError::LogicAssert(id)) << "site " << site;
+        }
+    }
 }
