@@ -91,13 +91,13 @@ void CaptureMapLayerActionsEvent(const TString& actionName, int layerId, const T
                                      {"layer_Id", std::int64_t{layerId}},
                                      {"sheet_Id", ToUtf8(sheetId), false}};
     if (isConsumerMode) {
-        properties.emplace_back("is_consumer_mode", true);
+        properties.push_back({"is_consumer_mode", true});
     }
     if (isCalledFromLayerControl) {
-        properties.emplace_back("is_called_from_layer_control", true);
+        properties.push_back({"is_called_from_layer_control", true});
     }
     if (actionResult) {
-        properties.emplace_back("action_result", *actionResult);
+        properties.push_back({"action_result", *actionResult});
     }
     Send(kMapLayerActions, properties);
 }
