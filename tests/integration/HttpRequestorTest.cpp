@@ -4,26 +4,24 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
-#include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
 
 #include <lmxmaps/Version.h>
 #include <lmxmaps/host/Options.h>
 #include <lmxmaps/host/net/HTTPRequestor.h>
 
 #include "fixture/SharedFixtureServer.h"
+#include "integration/IntegrationSupport.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using HTTPRequest::InfiniteTimeout;
 using HTTPRequest::RequestInfo;
+using IntegrationSupport::SilentPort;
 
 const TString kGet = QStringLiteral("GET");
 const TString kLoopback = QStringLiteral("127.0.0.1");
@@ -54,54 +52,6 @@ protected:
 private:
     RefCntPtr<BinaryHTTPRequestor> m_inner;
 };
-
-// A socket bound to a free port on 127.0.0.1, whose address it leaves in `address`.
-int BoundSocket(sockaddr_in& address) {
-    const int bound = socket(AF_INET, SOCK_STREAM, 0);
-    address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof(address);
-    if (bind(bound, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-        getsockname(bound, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        ADD_FAILURE() << "cannot bind a port on 127.0.0.1";
-    }
-    return bound;
-}
-
-// A port on 127.0.0.1 whose listener never accepts and whose queue is full, so that a connect
-// to it neither succeeds nor fails.
-class StalledListener {
-public:
-    StalledListener() : m_listener(BoundSocket(m_address)) {
-        EXPECT_EQ(listen(m_listener, 0), 0);
-        // Linux queues backlog + 1 connections; these fill the queue.
-        for (int i = 0; i < kQueueFillers; ++i) {
-            m_fillers.push_back(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
-            connect(m_fillers.back(), reinterpret_cast<sockaddr*>(&m_address), sizeof(m_address));
-        }
-    }
-    ~StalledListener() {
-        for (const int filler : m_fillers) {
-            close(filler);
-        }
-        close(m_listener);
-    }
-    unsigned int Port() const { return ntohs(m_address.sin_port); }
-
-private:
-    static constexpr int kQueueFillers = 3;
-    sockaddr_in m_address{};
-    int m_listener = -1;
-    std::vector<int> m_fillers;
-};
-
-// A free port on 127.0.0.1 with nothing listening.
-unsigned int ClosedPort() {
-    sockaddr_in address{};
-    close(BoundSocket(address));
-    return ntohs(address.sin_port);
-}
 
 std::vector<unsigned char> Bytes(const QByteArray& bytes) {
     return {bytes.begin(), bytes.end()};
@@ -192,7 +142,8 @@ TEST_F(HttpRequestorTest, ErrorsCarryTheirStatusOrCodeZeroAndNameTheUrl) {
     }
 
     SCOPED_TRACE("failures without a status");
-    const auto refused = MakeRefCnt<BinaryHTTPRequestor>(kLoopback, ClosedPort(), kGet,
+    const SilentPort closed;
+    const auto refused = MakeRefCnt<BinaryHTTPRequestor>(kLoopback, closed.Port(), kGet,
                                                          RequestInfo(QStringLiteral("/x")));
     const HTTPException error = ExpectHttpFailure(*refused);
     EXPECT_EQ(error.GetCode(), 0);
@@ -466,7 +417,8 @@ TEST_F(HttpRequestorTest, TransferAndConnectTimeoutsComeFromTheOptions) {
     lifted->GetBytes(bytes, true);
     EXPECT_EQ(bytes.size(), 20u * 1024u);
 
-    const StalledListener stalled;
+    SilentPort stalled;
+    stalled.Listen(true);
     Options::Set(QStringLiteral("HttpConnectTimeoutSeconds"), QStringLiteral("0.5"));
     const auto request = MakeRefCnt<BinaryHTTPRequestor>(
         kLoopback, stalled.Port(), kGet, RequestInfo(QStringLiteral("/")), InfiniteTimeout::Yes);
@@ -552,7 +504,8 @@ TEST_F(HttpRequestorTest, ProxyFromTheOptionsWithCredentialsFromThePromptButNotF
     }
 
     // Loopback requests never go through a proxy.
+    const SilentPort closed;
     Options::Set(QStringLiteral("HttpProxy"),
-                 QStringLiteral("http://127.0.0.1:%1").arg(ClosedPort()));
+                 QStringLiteral("http://127.0.0.1:%1").arg(closed.Port()));
     EXPECT_EQ(Fetch(QStringLiteral("/tile.png")), Bytes(s_server->TilePng()));
 }

@@ -1,15 +1,20 @@
 #pragma once
 // Shared by the integration tests: the set-up of tests against the loopback map servers, a view
-// rendered to the end, what its tiles say, and helper programs run in a process of their own.
+// rendered to the end, what its tiles say, a port nothing serves, and helper programs run in a
+// process of their own.
 
 #include <QImage>
 #include <QProcess>
 #include <QRect>
 #include <QString>
 #include <QStringList>
+#include <arpa/inet.h>
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <set>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <vector>
 
 #include <lmxmaps/CompositeMappedImage.h>
@@ -61,15 +66,20 @@ struct Rendered {
     RasterMapProvider::TileCounts counts;
 };
 
+// The composite of a one-image view, or null.
+inline CompositeMappedImage* CompositeOf(const MappedImageCollection& images) {
+    return images.images.size() == 1
+               ? dynamic_cast<CompositeMappedImage*>(images.images[0].GetInstance().get())
+               : nullptr;
+}
+
 // One view through the provider, waited for until every tile has arrived or failed.
-inline Rendered Render(RasterMapProvider& provider, const MapQueryPtr& view) {
+inline Rendered Render(RasterMapProvider& provider, const MapQueryPtr& view, int model = 0,
+                       const ColorObject& waitFill = ColorObject::Transparent()) {
     Rendered rendered;
-    rendered.images = provider.GetMappedImages(view, false, MapCode::Default, 0,
-                                               ColorObject::Transparent(), &rendered.counts);
-    if (rendered.images->images.size() == 1) {
-        rendered.composite =
-            dynamic_cast<CompositeMappedImage*>(rendered.images->images[0].GetInstance().get());
-    }
+    rendered.images =
+        provider.GetMappedImages(view, false, MapCode::Default, model, waitFill, &rendered.counts);
+    rendered.composite = CompositeOf(*rendered.images);
     int count = 0;
     if (rendered.composite == nullptr) {
         ADD_FAILURE() << "no composite image";
@@ -105,6 +115,52 @@ inline int DistinctColours(const QImage& image, const QRect& area) {
     const auto* pixels = reinterpret_cast<const QRgb*>(part.constBits());
     return static_cast<int>(std::set<QRgb>(pixels, pixels + part.width() * part.height()).size());
 }
+
+// A port of 127.0.0.1 that nothing serves: bound and not listening, it refuses connections;
+// after Listen they wait, never accepted.
+class SilentPort {
+public:
+    SilentPort() : m_fd(::socket(AF_INET, SOCK_STREAM, 0)) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (::bind(m_fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+            ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+            m_port = ntohs(address.sin_port);
+        }
+        EXPECT_GT(m_port, 0) << "cannot bind a port on 127.0.0.1";
+    }
+    ~SilentPort() {
+        for (const int fd : m_fillers) {
+            ::close(fd);
+        }
+        ::close(m_fd);
+    }
+    SilentPort(const SilentPort&) = delete;
+    SilentPort& operator=(const SilentPort&) = delete;
+
+    int Port() const { return m_port; }
+    // With fullQueue the queue is filled first, so that a new connect neither succeeds nor fails.
+    void Listen(bool fullQueue = false) {
+        EXPECT_EQ(::listen(m_fd, fullQueue ? 0 : SOMAXCONN), 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(static_cast<std::uint16_t>(m_port));
+        // Linux queues backlog + 1 connections.
+        for (int i = 0; fullQueue && i < kQueueFillers; ++i) {
+            m_fillers.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+            ::connect(m_fillers.back(), reinterpret_cast<sockaddr*>(&address), sizeof address);
+        }
+    }
+
+private:
+    static constexpr int kQueueFillers = 3;
+    int m_fd;
+    int m_port = 0;
+    std::vector<int> m_fillers;
+};
 
 struct HelperRun {
     int exitCode = -1;
@@ -142,6 +198,21 @@ inline HelperRun RunHelper(const QString& program, const QStringList& arguments,
     QProcess process;
     StartHelper(process, program, arguments, environment);
     return Finish(process, timeoutMs);
+}
+
+// A view of a tile server (level, column, row, columns, rows) rendered by the helper program's
+// "view" in a process of its own, over the disk cache in cacheDirectory.
+inline HelperRun ViewInNewProcess(const QString& helper, const QString& cacheDirectory,
+                                  const QString& server, const QString& urlFormat,
+                                  std::initializer_list<int> tiles) {
+    constexpr int kTimeoutMs = 60000;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("LMX_ImageCacheDirectory"), cacheDirectory);
+    QStringList arguments{QStringLiteral("view"), server, urlFormat};
+    for (const int number : tiles) {
+        arguments << QString::number(number);
+    }
+    return RunHelper(helper, arguments, environment, kTimeoutMs);
 }
 
 } // namespace IntegrationSupport

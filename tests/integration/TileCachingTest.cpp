@@ -5,7 +5,6 @@
 
 #include <QDir>
 #include <QTemporaryDir>
-#include <fstream>
 #include <unistd.h>
 
 #include <lmxmaps/MapDiskCache.h>
@@ -26,7 +25,6 @@ constexpr int kLevel = 3;
 constexpr int kColumn = 4;
 constexpr int kRow = 2;
 constexpr std::chrono::seconds kMargin{30};
-constexpr int kHelperTimeoutMs = 60000;
 
 struct Shown {
     QRgb colour = 0;
@@ -66,27 +64,11 @@ protected:
         MapTileServerProvider provider(source);
         return Render(provider, TileGrid::TileView(kLevel, column, kRow));
     }
-    static AttributeMap StoredKey(const AttributeMap& source) {
-        AttributeMap key = source;
-        const MapQueryPtr tile = TileGrid::TileQuery(kLevel, kColumn, kRow);
-        for (const auto& [name, value] : tile->GetProperties()) {
-            key.try_emplace(name, value);
-        }
-        key[QString::fromUtf16(MapTileServerProvider::sIndexProperty)] =
-            MapTileServerProvider::ComputeTileIndex(*tile).ToString();
-        return key;
-    }
     // The exit status of the tile's view in a new process over the same disk cache.
     int ExitOfAViewInANewProcess(const QString& query) const {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("LMX_ImageCacheDirectory"),
-                           TileGrid::PrivateDiskCacheDirectory());
-        const QStringList tile = {QString::number(kLevel), QString::number(kColumn),
-                                  QString::number(kRow), QStringLiteral("1"), QStringLiteral("1")};
-        return RunHelper(QStringLiteral(LMX_INTEGRATION_HELPER),
-                         QStringList{QStringLiteral("view"), m_server.BaseUrl(), UrlFormat(query)}
-                             << tile,
-                         environment, kHelperTimeoutMs)
+        return ViewInNewProcess(QStringLiteral(LMX_INTEGRATION_HELPER),
+                                TileGrid::PrivateDiskCacheDirectory(), m_server.BaseUrl(),
+                                UrlFormat(query), {kLevel, kColumn, kRow, 1, 1})
             .exitCode;
     }
 };
@@ -127,7 +109,8 @@ TEST_F(TileCachingTest, ResponseHeadersDecideWhetherAndHowLongATileIsKept) {
         EXPECT_EQ(shown.colour, CachingTileColour(1));
         EXPECT_TRUE(shown.warnings.empty());
 
-        const AttributeMap key = StoredKey(source);
+        const AttributeMap key =
+            TileGrid::StoredTileKey(source, *TileGrid::TileQuery(kLevel, kColumn, kRow));
         if (!c.lifetime) {
             EXPECT_FALSE(
                 TileGrid::DiskCacheSeenFrom(std::chrono::seconds(0))->LookupIncludingExpired(key));
@@ -272,15 +255,9 @@ class LighttpdCachingTest : public TestServersFixture {};
 // Access log lines from line `from` on with the text and the status.
 int CountLines(const std::string& accessLog, std::size_t from, const std::string& text,
                const std::string& status) {
-    AccessLogSize(accessLog);
-    std::ifstream in(accessLog);
-    int count = 0;
-    std::size_t number = 0;
-    for (std::string line; std::getline(in, line); ++number) {
-        count += number >= from && line.find(text) != std::string::npos &&
-                 line.find("\" " + status + " ") != std::string::npos;
-    }
-    return count;
+    return CountLinesSince(accessLog, from, [&](std::string_view line) {
+        return line.find(text) != line.npos && line.find("\" " + status + " ") != line.npos;
+    });
 }
 
 } // namespace

@@ -6,11 +6,7 @@
 #include <QElapsedTimer>
 #include <QThread>
 #include <algorithm>
-#include <arpa/inet.h>
 #include <cstdint>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <lmxmaps/host/Counters.h>
 #include <lmxmaps/host/Options.h>
@@ -81,30 +77,6 @@ int CountContaining(const TLog::ScopedCapture& log, const QString& start, const 
     }
     return count;
 }
-
-// A port of 127.0.0.1 that refuses every connection: bound, never listening.
-class RefusingPort {
-public:
-    RefusingPort() : m_fd(::socket(AF_INET, SOCK_STREAM, 0)) {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (m_fd >= 0 && ::bind(m_fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
-            ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-            m_port = ntohs(address.sin_port);
-        }
-    }
-    ~RefusingPort() { ::close(m_fd); }
-    RefusingPort(const RefusingPort&) = delete;
-    RefusingPort& operator=(const RefusingPort&) = delete;
-
-    int Port() const { return m_port; }
-
-private:
-    int m_fd;
-    int m_port = 0;
-};
 
 class TileFaultTest : public TileServerTest {
 protected:
@@ -206,7 +178,7 @@ TEST_F(TileFaultTest, AViewWhoseTilesAreAllAnsweredBusyOnceArrivesWhole) {
 
 // Without the pause every tile would try four times, with waits of seconds between.
 TEST_F(TileFaultTest, ADeadServerFailsTheWholeViewAtOnce) {
-    const RefusingPort dead;
+    const SilentPort dead;
     ASSERT_GT(dead.Port(), 0);
     const QString origin = QStringLiteral("http://127.0.0.1:%1").arg(dead.Port());
     const TLog::ScopedCapture log;

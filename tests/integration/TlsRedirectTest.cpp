@@ -19,13 +19,6 @@ const QString kTilePath = QStringLiteral("/tiles/{Z}/{X}/{Y}.png");
 
 class TlsRedirectTest : public TileServerTest {
 protected:
-    // Two tiles of a source whose tiles are at server + urlFormat, from an empty memory cache.
-    static Rendered RenderTwoTiles(const QString& server, const QString& urlFormat) {
-        MappedImageCache::Singleton().Clear();
-        MapTileServerProvider provider(TileServerAttributes(server, urlFormat));
-        return Render(provider, TileGrid::TileView(2, 1, 1, 2, 1));
-    }
-
     OptionGuard m_caBundle{"HttpCaBundleFile"};
     // Stopped after TearDown closed the idle connections, so no kept-alive one holds it up.
     const TlsFixtureServer m_https{m_server.TilePng()};

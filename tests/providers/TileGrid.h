@@ -73,6 +73,17 @@ inline MapQueryPtr TileQuery(double level, int column, int row, int tileSize = k
                                 QString(), highDPI, false, scaleLevel);
 }
 
+// The key a fetched tile is stored under on disk: the source's attributes, the tile's properties
+// and its index.
+inline AttributeMap StoredTileKey(AttributeMap attributes, const MapQuery& tile) {
+    for (const auto& [name, value] : tile.GetProperties()) {
+        attributes.try_emplace(name, value);
+    }
+    attributes[QString::fromUtf16(MapTileServerProvider::sIndexProperty)] =
+        MapTileServerProvider::ComputeTileIndex(tile).ToString();
+    return attributes;
+}
+
 // Points this process's disk image cache at a directory of its own (the cache is configured
 // once, when first asked for) and returns it.
 inline IPersistentImageCache* PrivateDiskCache() {

@@ -1,6 +1,6 @@
 #pragma once
-// Scaffolding of the tile provider tests: tile-server source attributes, and a fixture that runs
-// the loopback tile server over empty memory and disk caches.
+// Scaffolding of the tile provider tests: tile-server source attributes, a fixture that runs the
+// loopback tile server over empty memory and disk caches, and views of its sources.
 
 #include <gtest/gtest.h>
 
@@ -10,6 +10,7 @@
 #include <lmxmaps/host/TLog.h>
 
 #include "FixtureServer.h"
+#include "integration/IntegrationSupport.h"
 #include "providers/TileGrid.h"
 
 inline AttributeMap TileServerAttributes(const QString& server, const QString& urlFormat,
@@ -23,11 +24,13 @@ inline AttributeMap TileServerAttributes(const QString& server, const QString& u
     return more;
 }
 
-// The composite of a one-image view, or null.
-inline CompositeMappedImage* CompositeOf(const MappedImageCollection& images) {
-    return images.images.size() == 1
-               ? dynamic_cast<CompositeMappedImage*>(images.images[0].GetInstance().get())
-               : nullptr;
+// Two tiles of level 2 of a source whose tiles are at server + urlFormat, from an empty memory
+// cache.
+inline IntegrationSupport::Rendered RenderTwoTiles(const QString& server,
+                                                   const QString& urlFormat) {
+    MappedImageCache::Singleton().Clear();
+    MapTileServerProvider provider(TileServerAttributes(server, urlFormat));
+    return IntegrationSupport::Render(provider, TileGrid::TileView(2, 1, 1, 2, 1));
 }
 
 inline int CountLogLines(const TLog::ScopedCapture& log, const QString& prefix) {

@@ -10,7 +10,6 @@
 #include <rapidjson/document.h>
 #include <sstream>
 #include <stdexcept>
-#include <string_view>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -77,23 +76,6 @@ std::vector<std::string> ReadLines(const std::string& accessLog) {
     return lines;
 }
 
-// The path of `host "METHOD PATH PROTOCOL" status bytes`; empty when the line has another form.
-std::string_view RequestPath(std::string_view line) {
-    const auto quote = line.find('"');
-    if (quote == std::string_view::npos) {
-        return {};
-    }
-    const auto pathStart = line.find(' ', quote);
-    if (pathStart == std::string_view::npos) {
-        return {};
-    }
-    const auto pathEnd = line.find(' ', pathStart + 1);
-    if (pathEnd == std::string_view::npos) {
-        return {};
-    }
-    return line.substr(pathStart + 1, pathEnd - pathStart - 1);
-}
-
 } // namespace
 
 const TestServers* TestServers::Get() {
@@ -121,24 +103,18 @@ const TestServers* TestServers::Get() {
     return servers;
 }
 
-int CountRequests(const std::string& accessLog, const std::string& pathPrefix) {
-    return CountRequestsSince(accessLog, 0, pathPrefix);
-}
-
 std::size_t AccessLogSize(const std::string& accessLog) {
     WaitUntilQuiet(accessLog);
     return ReadLines(accessLog).size();
 }
 
-int CountRequestsSince(const std::string& accessLog, std::size_t fromLine,
-                       const std::string& pathPrefix) {
+int CountLinesSince(const std::string& accessLog, std::size_t fromLine,
+                    const std::function<bool(std::string_view line)>& matches) {
     WaitUntilQuiet(accessLog);
     const auto lines = ReadLines(accessLog);
     int count = 0;
     for (std::size_t i = fromLine; i < lines.size(); ++i) {
-        if (RequestPath(lines[i]).starts_with(pathPrefix)) {
-            ++count;
-        }
+        count += matches(lines[i]) ? 1 : 0;
     }
     return count;
 }

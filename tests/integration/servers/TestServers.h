@@ -12,7 +12,9 @@
 // client asked for. lighttpd appends a line just after the response went out.
 
 #include <cstddef>
+#include <functional>
 #include <string>
+#include <string_view>
 
 struct TestServers {
     int staticPort = 0;
@@ -37,13 +39,11 @@ struct TestServers {
 // Other test processes may use the same servers at the same time (ctest -j): count paths that
 // only your test asks for, from AccessLogSize() taken before the requests.
 
-// Requests in an access log whose path starts with pathPrefix (e.g. "/max-age/3/").
-int CountRequests(const std::string& accessLog, const std::string& pathPrefix);
-// Lines in the log now, for CountRequestsSince.
+// Lines in the log now, for CountLinesSince.
 std::size_t AccessLogSize(const std::string& accessLog);
-// As CountRequests, over the lines from line number fromLine (0-based) on.
-int CountRequestsSince(const std::string& accessLog, std::size_t fromLine,
-                       const std::string& pathPrefix);
+// Lines from line number fromLine (0-based) on that match.
+int CountLinesSince(const std::string& accessLog, std::size_t fromLine,
+                    const std::function<bool(std::string_view line)>& matches);
 
 // How often the Mapbox fixture was asked for a path (without the query) since it started, by
 // every test process; 0 for a path never asked for. Counts are in before a response goes out,
