@@ -46,11 +46,8 @@ protected:
                               "access_token=tok123")
             .arg(m_target.Port());
     }
-    // Two tiles of a source whose tiles are at server + urlFormat.
     static std::vector<QString> TwoTileErrors(const QString& server, const QString& urlFormat) {
-        MappedImageCache::Singleton().Clear();
-        MapTileServerProvider provider(TileServerAttributes(server, urlFormat));
-        const Rendered rendered = Render(provider, TileGrid::TileView(2, 1, 1, 2, 1));
+        const Rendered rendered = RenderTwoTiles(server, urlFormat);
         return rendered.composite ? TileErrors(*rendered.composite) : std::vector<QString>{};
     }
 
@@ -217,18 +214,11 @@ TEST_F(NetworkSecurityTest, TilesOverThePixelBudgetFailBeforeTheyAreDecoded) {
               2u);
 }
 
-TEST_F(NetworkSecurityTest, TheToolNamesTheRefusalAndExitsWithOne) {
-    const ToolRun run =
-        RenderWithTool(RedirectFormat(), {}, {{kDenyOption, QStringLiteral("127.0.0.2/32")}});
-    EXPECT_EQ(run.exitCode, 1) << run.err.toStdString();
-    EXPECT_TRUE(run.err.contains(RefusalOf("127.0.0.2"))) << run.err.toStdString();
-    EXPECT_EQ(m_target.Requests(), 0);
-}
-
 // Secrets of a source (in its URL template and its attributes) and of a request (its
 // Authorization header) stay out of what the tool prints with every log line on, of errors and
-// logs in the process, and of the disk cache.
-TEST_F(NetworkSecurityTest, SecretsStayOutOfLogsErrorsAndTheDiskCache) {
+// logs in the process, and of the disk cache. The tool names a refusal and exits with 1.
+TEST_F(NetworkSecurityTest, SecretsStayOutOfLogsErrorsAndTheDiskCacheAndTheToolNamesARefusal) {
+    ASSERT_GT(m_target.Port(), 0) << "cannot listen on 127.0.0.2";
     const QString query = QStringLiteral(
         "key=Secret1&apikey=Secret2&api_key=Secret3&access_token=Secret4&token=Secret5&"
         "password=Secret6&t={X}");
@@ -238,23 +228,28 @@ TEST_F(NetworkSecurityTest, SecretsStayOutOfLogsErrorsAndTheDiskCache) {
     const auto expectNoSecret = [](const QString& text) {
         EXPECT_FALSE(text.contains(QStringLiteral("Secret"))) << text.toStdString();
     };
-    // Tiles stored on disk, then tiles that fail after a retry.
+    // Tiles stored on disk, then tiles sent on to a denied address.
     const struct {
-        const char* path;
+        QString path;
         int exitCode;
-    } runs[] = {{"/caching/tile.png?cc=max-age%3D600&z={Z}&y={Y}&", 0}, {"/status/503?", 1}};
+        QString deny;
+    } runs[] = {{QStringLiteral("/caching/tile.png?cc=max-age%3D600&z={Z}&y={Y}&"), 0, {}},
+                {RedirectFormat() + u'&', 1, QStringLiteral("127.0.0.2/32")}};
     for (const auto& r : runs) {
-        SCOPED_TRACE(r.path);
+        SCOPED_TRACE(r.path.toStdString());
         const ToolRun run =
-            RenderWithTool(QLatin1String(r.path) + query, attributes,
+            RenderWithTool(r.path + query, attributes,
                            {{QStringLiteral("LogLevel"), QStringLiteral("debug")},
                             {QStringLiteral("LogDetailTags"), QStringLiteral("30,31")},
-                            {QStringLiteral("HttpRetryAttempts"), QStringLiteral("1")}});
+                            {kDenyOption, r.deny}});
         EXPECT_EQ(run.exitCode, r.exitCode) << run.err.toStdString();
+        EXPECT_EQ(run.err.contains(RefusalOf("127.0.0.2")), !r.deny.isEmpty())
+            << run.err.toStdString();
         // The URLs are there, masked.
         EXPECT_TRUE(run.err.contains(QStringLiteral("access_token=***"))) << run.err.toStdString();
         expectNoSecret(run.out + run.err);
     }
+    EXPECT_EQ(m_target.Requests(), 0);
     QString cached;
     for (QDirIterator files(CacheDirectory(), QDir::Files, QDirIterator::Subdirectories);
          files.hasNext();) {
