@@ -1,13 +1,11 @@
 // The raster view pipeline (RasterMapProvider::GetMappedImages) against the loopback fixture:
-// composite reuse, memory and disk look-ups, offline views, tile logging and wrap-around.
+// composite reuse, memory and disk look-ups, offline views, tile logging and wrap-around. Local
+// and blank tile sets through the pipeline are the lmxmaps tool's tests'.
 
-#include <QTemporaryDir>
 #include <QThreadPool>
 #include <future>
 #include <gtest/gtest.h>
 #include <set>
-
-#include <lmxmaps/LocalMapProviders.h>
 
 #include "imagery/ImageryTestSupport.h"
 #include "providers/QStringPrinter.h"
@@ -15,6 +13,8 @@
 
 namespace {
 
+using IntegrationSupport::CompositeOf;
+using IntegrationSupport::Rendered;
 using TileGrid::TileView;
 
 constexpr int kModel = 7;
@@ -43,12 +43,6 @@ private:
     std::shared_future<void> m_released = m_release.get_future().share();
 };
 
-struct Rendered {
-    RefCntPtr<MappedImageCollection> images;
-    CompositeMappedImage* composite = nullptr;
-    RasterMapProvider::TileCounts counts;
-};
-
 class RasterMapImageAssemblyTest : public TileServerTest {
 protected:
     void TearDown() override {
@@ -66,16 +60,7 @@ protected:
     }
 
     static Rendered Render(RasterMapProvider& provider, const MapQueryPtr& view) {
-        Rendered rendered;
-        rendered.images = provider.GetMappedImages(view, false, MapCode::Default, kModel, kWait,
-                                                   &rendered.counts);
-        rendered.composite = CompositeOf(*rendered.images);
-        if (rendered.composite == nullptr) {
-            ADD_FAILURE() << "the view's image is no composite";
-        } else if (int count = 0; !PollUntilSettled(*rendered.composite, count)) {
-            ADD_FAILURE() << "the tiles did not arrive";
-        }
-        return rendered;
+        return IntegrationSupport::Render(provider, view, kModel, kWait);
     }
 
     // Memory holds 3 tiles of level 3 (columns 3-5 of row 3) and only the disk 4 others
@@ -288,55 +273,4 @@ TEST_F(RasterMapImageAssemblyTest, PerTileLinesFollowTheDetailTags) {
         EXPECT_EQ(withUrl, c.urls ? 4 : 0);
     }
     EXPECT_EQ(m_server.RequestCount(), 4u);
-}
-
-TEST_F(RasterMapImageAssemblyTest, BlankAndLocalViewsReadTheirTileFiles) {
-    QTemporaryDir directory;
-    ASSERT_TRUE(directory.isValid());
-    Options::Set(QStringLiteral("MapTilesDirectory"), directory.path());
-    const auto write = [&](const QString& relative, QRgb colour) {
-        WriteSolidTile(QDir(directory.path()).filePath(relative), colour);
-    };
-    write(QStringLiteral("Blank256x256.png"), qRgb(224, 224, 224));
-    // The view's map code picks the tile set; level 1, the south-east tile is missing.
-    for (const auto& [column, row] : {std::pair{0, 0}, {1, 0}, {0, 1}}) {
-        write(QStringLiteral("default/normal/1/%1/%2.png").arg(column).arg(row),
-              TileColour(column, row));
-    }
-    const DataValueRect world = TileGrid::TileRect(0, 0, 0);
-
-    BlankMapProvider blank(AttributeMap{{QStringLiteral("class"), QStringLiteral("blank")}});
-    const Rendered blankView = Render(blank, TileGrid::View(world, 512, 512));
-    EXPECT_EQ(blankView.counts.fresh, 4);
-    EXPECT_EQ(blankView.composite->GetImageObject()->GetSolidColor(),
-              ColorObject(224, 224, 224, 255));
-
-    LocalMapProvider local(AttributeMap{{QStringLiteral("class"), QStringLiteral("local")}});
-    const Rendered localView = Render(local, TileGrid::View(world, 512, 512));
-    EXPECT_EQ(localView.counts.fresh, 4);
-    const QImage pixels = localView.composite->GetImageObject()->GetImage();
-    EXPECT_EQ(pixels.pixel(128, 128), TileColour(0, 0));
-    EXPECT_EQ(pixels.pixel(384, 128), TileColour(1, 0));
-    EXPECT_EQ(pixels.pixel(128, 384), TileColour(0, 1));
-    int failed = 0;
-    for (const MappedImageInstancePtr& tile : localView.composite->GetTiles()) {
-        WarningList errors;
-        bool hadErrors = false;
-        tile->GetErrors(errors, hadErrors);
-        failed += hadErrors ? 1 : 0;
-    }
-    EXPECT_EQ(failed, 1);
-
-    // A source that names its own tile set keeps it.
-    for (const auto& [column, row] : {std::pair{0, 0}, {1, 0}, {0, 1}, {1, 1}}) {
-        write(QStringLiteral("streets/1/%1/%2.png").arg(column).arg(row), TileColour(row, column));
-    }
-    LocalMapProvider streets(AttributeMap{{QStringLiteral("class"), QStringLiteral("local")},
-                                          {QStringLiteral("tileset"), QStringLiteral("streets")}});
-    const Rendered streetsView = Render(streets, TileGrid::View(world, 512, 512));
-    EXPECT_EQ(streets.GetAttribute(MapProvider::attrTileSet), QStringLiteral("streets"));
-    EXPECT_EQ(streetsView.composite->GetImageObject()->GetImage().pixel(384, 128),
-              TileColour(0, 1));
-    EXPECT_EQ(m_server.RequestCount(), 0u);
-    Options::Set(QStringLiteral("MapTilesDirectory"), std::nullopt);
 }
