@@ -1,3 +1,6 @@
+// Composites of tiles whose requestors make one-colour images; tiles fetched over HTTP and
+// composed by the view pipeline are RasterMapImageAssemblyTest's.
+
 #include <atomic>
 #include <gtest/gtest.h>
 #include <memory>
@@ -5,8 +8,6 @@
 #include <lmxmaps/CompositeMappedImage.h>
 #include <lmxmaps/MapProviderException.h>
 
-#include "FixtureServer.h"
-#include "FixtureTileRequestor.h"
 #include "ImageryTestSupport.h"
 
 namespace {
@@ -177,34 +178,4 @@ TEST(CompositeMappedImage, ErrorsStopAtTheFirstTileWithoutAndUsesGoToTheTiles) {
     EXPECT_EQ(composite->GetUseCount(), 0);
     composite->RemoveUse();
     EXPECT_EQ(tiles[0]->GetUseCount(), 0);
-}
-
-TEST(CompositeMappedImage, ComposesTilesFetchedOverHttp) {
-    FixtureServer server;
-    server.Start();
-    std::vector<MappedImageInstancePtr> tiles;
-    for (const double minX : {-180.0, 0.0}) {
-        for (const double minY : {-90.0, 0.0}) {
-            MappedImageInstancePtr tile = NewTile();
-            tile->SetBounds(RealRect(minX, minX + 180, minY, minY + 90));
-            tile->SetRequest(MapRequestorPtr(new FixtureTileRequestor(
-                                 TileQuery(), server, QStringLiteral("/tiles/1/0/0.png"))),
-                             false);
-            tiles.push_back(tile);
-        }
-    }
-    const CompositeMappedImagePtr composite = Composite(-180, 180, false, 128);
-    composite->AddTiles(tiles);
-    int count = 0;
-    ASSERT_TRUE(PollUntilSettled(*composite, count));
-    // The fixture's tile has red = x and green = y over 256 px; each quadrant shows it at 64 x 16.
-    for (const QPoint quadrant : {QPoint(0, 0), QPoint(64, 0), QPoint(0, 16), QPoint(64, 16)}) {
-        const QColor pixel = PixelAt(*composite, quadrant.x() + 32, quadrant.y() + 8);
-        EXPECT_NEAR(pixel.red(), 130, 8) << quadrant.x() << "," << quadrant.y();
-        EXPECT_NEAR(pixel.green(), 136, 12) << quadrant.x() << "," << quadrant.y();
-    }
-    EXPECT_EQ(composite->GetTileUrls().size(), 4u);
-    EXPECT_EQ(server.RequestCount(), 4u);
-    HTTPRequestor::CloseIdleConnections();
-    server.Stop();
 }

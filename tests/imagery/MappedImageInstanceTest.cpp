@@ -231,9 +231,4 @@ TEST(MappedImageInstance, GeometryAccessors) {
     EXPECT_EQ(height, 40);
     // The aspect ratio is not locked: 0 whatever the image.
     EXPECT_EQ(reflected->GetAspectRatio(false), 0.0f);
-
-    reflected->SetUrl(QStringLiteral("http://127.0.0.1/x"));
-    reflected->SetTileRects({QRect(0, 0, 5, 5)});
-    ASSERT_EQ(reflected->GetTileInfos().size(), 1u);
-    EXPECT_EQ(reflected->GetTileInfos()[0].second.size(), 1u);
 }
