@@ -72,7 +72,9 @@ TEST(MapboxMemoryCaches, HandOutFreshEntriesInPlaceUntilTheyExpire) {
     EXPECT_EQ(layers, 1u);
 }
 
-TEST(MapboxFetchCache, KeepsTextsAsCountedUtf16RecordsAndReadsDamagedOnesAsMisses) {
+// How a record is laid out and which damaged ones read as misses is the fetch-record fuzz
+// target's, whose corpus replays as a test; here the store as a later run finds it.
+TEST(MapboxFetchCache, TextsOutliveTheCacheObjectAndADamagedRecordReadsAsAMiss) {
     const QString text = QStringLiteral("Z\u00fcrich \U0001D510");
     MakeDefaultFetchCache()->Put(QStringLiteral("https://h/a"), text);
     // Another cache object over the same store, as a later run would have.
@@ -81,23 +83,9 @@ TEST(MapboxFetchCache, KeepsTextsAsCountedUtf16RecordsAndReadsDamagedOnesAsMisse
     const std::shared_ptr<IExternalCache> store =
         ExternalCaches::MakeCache(TStr(kFetchCacheName), 1 << 20, 100);
     ASSERT_NE(store, nullptr);
-    const auto cache = MakeDefaultFetchCache();
-    cache->Put(QStringLiteral("https://h/ab"), QStringLiteral("ab"));
-    EXPECT_EQ(store->Get(QStringLiteral("https://h/ab")).value_or(QByteArray()),
-              Bytes({2, 0, 0, 0, 'a', 0, 'b', 0}));
-    cache->Put(QStringLiteral("https://h/empty"), QString());
-    EXPECT_EQ(store->Get(QStringLiteral("https://h/empty")).value_or(QByteArray("x")),
-              Bytes({0, 0, 0, 0}));
-    EXPECT_TRUE(cache->Get(QStringLiteral("https://h/empty")).isEmpty());
-
-    const std::pair<const char*, QByteArray> damaged[] = {
-        {"https://h/short", Bytes({1, 0, 0})},
-        {"https://h/overlong", Bytes({3, 0, 0, 0, 'a', 0, 'b', 0})},
-        {"https://h/odd", Bytes({1, 0, 0, 0, 'a'})},
-    };
-    for (const auto& [url, record] : damaged) {
-        ASSERT_TRUE(store->Put(QString::fromLatin1(url), record));
-        EXPECT_TRUE(cache->Get(QString::fromLatin1(url)).isEmpty()) << url;
-    }
-    EXPECT_TRUE(cache->Get(QStringLiteral("https://h/never")).isEmpty());
+    // Three code units announced, two present.
+    ASSERT_TRUE(
+        store->Put(QStringLiteral("https://h/overlong"), Bytes({3, 0, 0, 0, 'a', 0, 'b', 0})));
+    EXPECT_TRUE(MakeDefaultFetchCache()->Get(QStringLiteral("https://h/overlong")).isEmpty());
+    EXPECT_TRUE(MakeDefaultFetchCache()->Get(QStringLiteral("https://h/never")).isEmpty());
 }
