@@ -35,7 +35,7 @@
 
 class IPersistentImageCache;
 class MapRenderer;
-class MapSceneSpec;
+struct MapSceneSpec;
 class RasterMapProvider;
 class VectorMapProvider;
 
