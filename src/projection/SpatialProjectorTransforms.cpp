@@ -26,6 +26,9 @@ std::pair<double, double> Forward::operator()(double u, double v) const {
     double turns = 0.0;
     if (m_wraps && (u < -180.0 || u > 180.0)) {
         turns = std::floor(u * m_inverseWrapPeriod + 0.5);
+        // The turns are counted here, so the projector sees the folded longitude: one that
+        // does not fold (cylindrical equal-area) would otherwise count them a second time.
+        u = FoldLongitude(u);
     }
     const XYPair xy = m_projector.GetXY(u, v);
     return {(xy.first - m_minX) * m_inverseWidth + turns, (xy.second - m_minY) * m_inverseHeight};

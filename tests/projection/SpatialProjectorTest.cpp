@@ -213,10 +213,8 @@ TEST(SpatialProjector, SpecialValuesPassThroughAndInverseReportsSpecialsAndNaN) 
 TEST(SpatialProjectorTransforms, ForwardKeepsWholeTurnsAndInverseFoldsXAndAddsThemBack) {
     const SpatialProjectorPtr p = WebMercator();
     const SpatialProjectorTransforms::Forward forward(*p);
-    EXPECT_DOUBLE_EQ(forward(190, 0).first, forward(-170, 0).first + 1.0);
     EXPECT_DOUBLE_EQ(forward(180, 0).first, 1.0);
     EXPECT_EQ(forward(-180, 0).first, 0.0);
-    EXPECT_DOUBLE_EQ(forward(-190, 0).first, forward(170, 0).first - 1.0);
     EXPECT_DOUBLE_EQ(forward(0, 90).second, 1.0);
     EXPECT_EQ(forward(0, -90).second, 0.0);
     EXPECT_NEAR(forward(0, 0).second, 0.5, 1e-15);
@@ -234,11 +232,23 @@ TEST(SpatialProjectorTransforms, ForwardKeepsWholeTurnsAndInverseFoldsXAndAddsTh
     EXPECT_NEAR(inverse(0.75, 0.5).first, 90.0, 1e-9);
     EXPECT_EQ(inverse(1.0, 1.0).first, 180.0);
     EXPECT_NEAR(inverse(0.5, 1.0).second, 85.0511287798066, 1e-9);
-    for (const double lon : {-539.0, -181.0, -10.0, 0.0, 179.0, 181.0, 1000.5}) {
-        const auto unit = forward(lon, 33.0);
-        const auto back = inverse(unit.first, unit.second);
-        EXPECT_NEAR(back.first, lon, 1e-9);
-        EXPECT_NEAR(back.second, 33.0, 1e-9);
+
+    // Every wrapping world counts a whole turn once, whether or not its projector folds
+    // longitudes itself (the cylindrical equal-area ones do not).
+    for (const SpatialProjectorPtr& wrapping : EveryProjector()) {
+        if (!wrapping->DoesWrap() || std::isnan(wrapping->GetWorldBounds().Width())) {
+            continue;
+        }
+        SCOPED_TRACE(ToUtf8(wrapping->GetName()));
+        const SpatialProjectorTransforms::Forward toUnit(*wrapping);
+        const SpatialProjectorTransforms::Inverse fromUnit(*wrapping);
+        EXPECT_NEAR(toUnit(190, 0).first, toUnit(-170, 0).first + 1.0, 1e-12);
+        for (const double lon : {-539.0, -181.0, -10.0, 0.0, 179.0, 181.0, 1000.5}) {
+            const auto unit = toUnit(lon, 33.0);
+            const auto back = fromUnit(unit.first, unit.second);
+            EXPECT_NEAR(back.first, lon, 1e-9);
+            EXPECT_NEAR(back.second, 33.0, 1e-9);
+        }
     }
 
     // Non-finite and absurdly far X values come back without hanging.
