@@ -98,7 +98,7 @@ public:
 // standard parallel. Longitude is used as given, without wrapping.
 class CylindricEqualAreaProjector : public MapProjector {
 public:
-    // Throws MapProjectorException (eInvalidStandardParallel) when c is outside [0, 1].
+    // Throws MapProjectorException (eInvalidStandardParallel) when c is outside [0, 1] or NaN.
     CylindricEqualAreaProjector(TString name, double c);
 
     TString GetName() const override { return m_name; }

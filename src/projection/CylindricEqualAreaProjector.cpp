@@ -38,7 +38,8 @@ double ClampedLatitudeRadians(double v, double radiansPerDegree) {
 CylindricEqualAreaProjector::CylindricEqualAreaProjector(TString name, double c)
     : m_name(std::move(name)), m_c(c), m_inverseC(1.0 / c),
       m_halfWorldWidth(c * TMath::PI), m_worldBounds{0.0, 0.0, 0.0, 0.0} {
-    if (c > 1.0 || c < 0.0) {
+    // Written so that NaN fails too.
+    if (!(c >= 0.0 && c <= 1.0)) {
         throw MapProjectorException(
             MapProjectorException::eInvalidStandardParallel,
             QStringLiteral("The cosine of the standard parallel must lie in [0, 1], not %1.")

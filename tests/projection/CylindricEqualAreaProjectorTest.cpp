@@ -40,7 +40,7 @@ TEST(CylindricEqualAreaProjector, EquatorialStandardParallelAndTheScaleAtPoint) 
 }
 
 TEST(CylindricEqualAreaProjector, RejectsCosinesOutsideZeroToOneAndNeverFoldsLongitude) {
-    for (const double c : {1.5, -0.1, 1.0000001}) {
+    for (const double c : {1.5, -0.1, 1.0000001, kNaN}) {
         try {
             CylindricEqualAreaProjector p(QStringLiteral("bad"), c);
             ADD_FAILURE() << "accepted c = " << c;
