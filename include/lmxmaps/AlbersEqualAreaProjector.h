@@ -9,6 +9,7 @@ class AlbersEqualAreaProjector : public MapProjector {
 public:
     // lambda0: central meridian; phi0: latitude of origin; phi1, phi2: standard parallels
     // (all degrees); a: semi-major axis in metres; e: eccentricity (0 makes every result NaN).
+    // Throws MapProjectorException (eInvalidStandardParallel) when phi1 equals phi2.
     AlbersEqualAreaProjector(TString name, double lambda0, double phi0, double phi1, double phi2,
                              double a, double e);
 

@@ -71,7 +71,8 @@ protected:
 class MapProjectorException : public LumivexException {
 public:
     enum ErrorCases : std::int32_t {
-        // A cylindrical equal-area projector was given a cosine outside [0, 1].
+        // A cylindrical equal-area projector was given a cosine outside [0, 1], or an Albers
+        // projector the same standard parallel twice.
         eInvalidStandardParallel = 0,
     };
 

@@ -27,6 +27,7 @@ constexpr double kSolverTolerance = 1e-8;
 const double kEarthCircumference = 2.0 * TMath::PI * kEarthRadius;
 const double kAlbersMetresPerDegree = kEarthCircumference / 360.0;
 const double kAlbersDegreesPerMetre = 1.0 / kAlbersMetresPerDegree;
+constexpr std::uint32_t kEqualStandardParallelsSite = 0xAEA00001;
 
 double Radians(double degrees) {
     return TMath::DegreesToRadians(degrees);
@@ -125,6 +126,15 @@ AlbersEqualAreaProjector::AlbersEqualAreaProjector(TString name, double lambda0,
                                                    double phi1, double phi2, double a, double e)
     : m_lambda0(lambda0), m_phi0(phi0), m_phi1(phi1), m_phi2(phi2), m_a(a), m_e(e),
       m_name(std::move(name)) {
+    // One parallel given twice makes the cone constant 0 / 0, and every result NaN.
+    if (phi1 == phi2) {
+        throw MapProjectorException(
+            MapProjectorException::eInvalidStandardParallel,
+            QStringLiteral("The two standard parallels of an Albers projection must differ; "
+                           "both are %1 degrees.")
+                .arg(phi1),
+            TError::AutoGen(QStringLiteral("MapProjectorException"), kEqualStandardParallelsSite));
+    }
     const Cone cone = ComputeCone(phi0, phi1, phi2, a, e);
     m_C = cone.C;
     m_n = cone.n;

@@ -82,16 +82,22 @@ TEST(AlbersEqualAreaProjector, InverseOnAnotherRadiusIsAcceptedWithin1000Metres)
     EXPECT_TRUE(std::isnan(back.second));
 }
 
-TEST(AlbersEqualAreaProjector, ZeroEccentricityGivesNaNAndTheSpatialProjectorIsNotSeparable) {
+TEST(AlbersEqualAreaProjector, DegenerateParametersAndTheSpatialProjectorIsNotSeparable) {
     const AlbersEqualAreaProjector p = MakeUsAlbers(kClarkeA, 0.0);
     const XYPair xy = p.GetXY(-100.0, 40.0);
     EXPECT_TRUE(std::isnan(xy.first));
     EXPECT_TRUE(std::isnan(xy.second));
     EXPECT_TRUE(std::isnan(p.GetInverseOfXY(0.0, 0.0).first));
 
+    // One parallel given twice leaves the cone constant 0 / 0: refused, not NaN everywhere.
+    const FieldName lon(QStringLiteral("lon"));
+    const FieldName lat(QStringLiteral("lat"));
+    EXPECT_THROW(SpatialProjector::AlbersFactory(lon, lat, QStringLiteral("cone"), kLambda0, kPhi0,
+                                                 40.0, 40.0, kClarkeA, kClarkeE),
+                 MapProjectorException);
+
     const SpatialProjectorPtr spatial = SpatialProjector::AlbersFactory(
-        FieldName(QStringLiteral("lon")), FieldName(QStringLiteral("lat")),
-        QStringLiteral("US Albers"), kLambda0, kPhi0, kPhi1, kPhi2, kClarkeA, kClarkeE);
+        lon, lat, QStringLiteral("US Albers"), kLambda0, kPhi0, kPhi1, kPhi2, kClarkeA, kClarkeE);
     EXPECT_TRUE(std::isnan(spatial->GetX(-100.0)));
     EXPECT_TRUE(std::isnan(spatial->GetY(40.0)));
     EXPECT_TRUE(std::isnan(spatial->GetUnwrappedInverseOfX(0.0)));

@@ -66,8 +66,9 @@ TEST(ProjectCommand, ParametrisedProjectionsAndTheirErrors) {
     EXPECT_EQ(albers.out, "nan nan\n");
     EXPECT_EQ(albers.status, 0);
 
-    for (const char* bad : {"cea:1.5", "cea", "cea:1,2", "cea:nan", "albers:1,2,3", "webmercator:3",
-                            "lambert", "cea:x"}) {
+    for (const char* bad :
+         {"cea:1.5", "cea", "cea:1,2", "cea:nan", "albers:1,2,3",
+          "albers:-96,23,30,30,6378206.44,0.08", "webmercator:3", "lambert", "cea:x"}) {
         const Result result = RunProject({"--projection", bad}, "0 0\n");
         EXPECT_EQ(result.status, 2) << bad;
         EXPECT_TRUE(result.out.empty()) << bad;

@@ -45,18 +45,18 @@ SpatialProjectorPtr CreateProjectorFromName(const std::string& name) {
         colon == std::string::npos ? std::string() : name.substr(colon + 1);
     const bool hasParameters = colon != std::string::npos;
 
-    if (family == "albers") {
-        const std::vector<double> p = ParseParameters(name, parameters, 6);
-        return SpatialProjector::AlbersFactory(u, v, QStringLiteral("Albers"), p[0], p[1], p[2],
-                                               p[3], p[4], p[5]);
-    }
-    if (family == "cea") {
-        const std::vector<double> p = ParseParameters(name, parameters, 1);
-        try {
-            return SpatialProjector::CylindricEqualAreaFactory(u, v, QStringLiteral("cea"), p[0]);
-        } catch (const MapProjectorException& e) {
-            throw std::invalid_argument("projection '" + name + "': " + e.what());
+    try {
+        if (family == "albers") {
+            const std::vector<double> p = ParseParameters(name, parameters, 6);
+            return SpatialProjector::AlbersFactory(u, v, QStringLiteral("Albers"), p[0], p[1], p[2],
+                                                   p[3], p[4], p[5]);
         }
+        if (family == "cea") {
+            const std::vector<double> p = ParseParameters(name, parameters, 1);
+            return SpatialProjector::CylindricEqualAreaFactory(u, v, QStringLiteral("cea"), p[0]);
+        }
+    } catch (const MapProjectorException& e) {
+        throw std::invalid_argument("projection '" + name + "': " + e.what());
     }
     if (hasParameters) {
         throw std::invalid_argument("projection '" + family + "' takes no parameters");
