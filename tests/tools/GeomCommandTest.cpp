@@ -161,6 +161,8 @@ TEST(GeomCommand, BadArguments) {
              {"plump", "--device-size", "0"},
              {"plump", "--device-size", "1.5"},
              {"plump", "--projection", "lambert"},
+             {"plump", "--projection", "identity"},
+             {"plump", "--projection", "albers:-96,23,29.5,45.5,6378206.44,0.08"},
              {"plump", "--projection"},
              {"centroid", "--fast"},
          }) {

@@ -44,6 +44,14 @@ TEST(ProjectCommand, UnitSquareUsesTheWorldTransforms) {
     const Result inverse =
         RunProject({"--projection", "platecarree", "--unit-square", "--inverse"}, "1.5 0.5\n");
     EXPECT_EQ(inverse.out, "360 0\n");
+
+    // A world without bounds has no unit square.
+    for (const char* unbounded : {"identity", "albers:-96,23,29.5,45.5,6378206.44,0.08"}) {
+        const Result result = RunProject({"--projection", unbounded, "--unit-square"}, "0 0\n");
+        EXPECT_EQ(result.status, 2) << unbounded;
+        EXPECT_TRUE(result.out.empty()) << unbounded;
+        EXPECT_NE(result.err.find("--unit-square: "), std::string::npos) << result.err;
+    }
 }
 
 TEST(ProjectCommand, BadLinesAreReportedWithTheirNumberAndSkipped) {

@@ -230,6 +230,13 @@ int RunGeomCommand(const std::vector<std::string>& args, std::istream& in, std::
         return *status;
     }
 
+    if (app.got_subcommand(plump) && !HasFiniteWorld(*options.projector)) {
+        err << "lmxmaps geom: --projection: the projection '"
+            << ToUtf8(options.projector->GetName())
+            << "' has no finite world bounds, so there is no world to plump in\n";
+        return ExitCode::kUsage;
+    }
+
     GeometryReader reader(in, err);
     bool succeeded = true;
     if (app.got_subcommand(plump)) {

@@ -110,6 +110,12 @@ int RunProjectCommand(const std::vector<std::string>& args, std::istream& in, st
     if (const std::optional<int> status = app.ParseArguments(args, out, err)) {
         return *status;
     }
+    if (options.unitSquare && !HasFiniteWorld(*options.projector)) {
+        err << "lmxmaps project: --unit-square: the projection '"
+            << ToUtf8(options.projector->GetName())
+            << "' has no finite world bounds, so it has no unit square\n";
+        return ExitCode::kUsage;
+    }
 
     const PointFunction apply = MakePointFunction(*options.projector, options);
     int status = ExitCode::kSuccess;

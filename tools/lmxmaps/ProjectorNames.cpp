@@ -1,5 +1,6 @@
 #include "ProjectorNames.h"
 
+#include <cmath>
 #include <stdexcept>
 #include <vector>
 
@@ -77,6 +78,12 @@ SpatialProjectorPtr CreateProjectorFromName(const std::string& name) {
         return SpatialProjector::SmythEqualSurfaceFactory(u, v, QStringLiteral("Smyth"));
     }
     throw std::invalid_argument("unknown projection '" + name + "'");
+}
+
+bool HasFiniteWorld(const SpatialProjector& projector) {
+    const DataValueRect bounds = projector.GetWorldBounds();
+    return std::isfinite(bounds.Width()) && std::isfinite(bounds.Height()) &&
+           bounds.Width() > 0.0 && bounds.Height() > 0.0;
 }
 
 const char* ProjectorNamesHelp() {

@@ -9,5 +9,8 @@
 // The projector for a name; throws std::invalid_argument with a message naming the problem.
 SpatialProjectorPtr CreateProjectorFromName(const std::string& name);
 
+// Whether the projector's world has finite bounds of some size, so that it has a unit square.
+bool HasFiniteWorld(const SpatialProjector& projector);
+
 // One line per accepted name, for help texts.
 const char* ProjectorNamesHelp();
