@@ -39,6 +39,12 @@ geom::ConstGeomPtr Parse(const std::string& wkt) {
     return geometry;
 }
 
+// The line, or else the first ring of the polygon, of a geometry with one of them.
+geom::Path OnlyPath(const geom::ConstGeom& geometry) {
+    return geometry.GetLines().empty() ? geometry.GetPolys().at(0).at(0)
+                                       : geometry.GetLines().at(0);
+}
+
 // Shoelace area of every polygon, holes subtracted.
 double Area(const geom::ConstGeom& geometry) {
     double total = 0.0;
@@ -80,6 +86,23 @@ TEST(GeomCommand, PlumpBendsLongSegmentsAlongTheGreatArc) {
     EXPECT_GT(highest->y, 73.0);
     // A short segment needs nothing and comes back as it was.
     EXPECT_EQ(lines[1], "LINESTRING (0 0, 0.01 0.01)");
+}
+
+TEST(GeomCommand, PlumpKeepsEachPathsFirstVertexAndRunsOnFromIt) {
+    // Folding into one world would start the first at 260 and the others at -170 and 190.
+    for (const std::string wkt :
+         {"LINESTRING (-100 10, -170 10, 170 20)", "LINESTRING (190 0, 200 5)",
+          "POLYGON ((-170 -10, -170 10, 170 10, 170 -10, -170 -10))"}) {
+        const Result result = RunGeom({"plump"}, wkt + "\n");
+        ASSERT_EQ(result.status, 0) << result.err;
+        const geom::Path given = OnlyPath(*Parse(wkt));
+        const geom::Path plumped = OnlyPath(*Parse(result.out));
+        EXPECT_NEAR(plumped.front().x, given.front().x, 1e-9) << result.out;
+        EXPECT_NEAR(plumped.front().y, given.front().y, 1e-9) << result.out;
+        for (std::size_t i = 1; i < plumped.size(); ++i) {
+            EXPECT_LT(std::abs(plumped[i].x - plumped[i - 1].x), 180.0) << result.out;
+        }
+    }
 }
 
 TEST(GeomCommand, PlumpDensifiesMoreOnALargerDevice) {

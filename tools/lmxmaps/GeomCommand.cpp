@@ -25,6 +25,7 @@ constexpr int kDefaultDeviceSize = 1024;
 // The window of world units that plumping folds X into starts here.
 constexpr double kWorldXOrigin = 0.0;
 constexpr double kUnusedPlumpArgument = 0.0;
+constexpr double kDegreesPerTurn = 360.0;
 
 constexpr const char* kNotes =
     "Blank lines are ignored. A line that is not WKT, or that an operation rejects, is\n"
@@ -108,13 +109,55 @@ private:
     bool m_failed = false;
 };
 
-geom::ConstGeomPtr MapPoints(const geom::ConstGeom& geometry, const SpatialTransform& transform) {
+geom::Geom MapAllPoints(const geom::ConstGeom& geometry, const SpatialTransform& transform) {
     geom::Geom mapped;
     geom::ForAll(geometry.Get(), mapped, [&transform](const geom::Point& point) {
         const auto [x, y] = transform(point.x, point.y);
         return geom::Point{x, y};
     });
-    return std::make_shared<const geom::ConstGeom>(std::move(mapped), geometry.GetType());
+    return mapped;
+}
+
+geom::ConstGeomPtr MapPoints(const geom::ConstGeom& geometry, const SpatialTransform& transform) {
+    return std::make_shared<const geom::ConstGeom>(MapAllPoints(geometry, transform),
+                                                   geometry.GetType());
+}
+
+// Moves path by whole turns of longitude so that it starts next to where given started.
+void StartNextTo(geom::Path& path, const geom::Path& given) {
+    if (path.empty() || given.empty()) {
+        return;
+    }
+    const double shift =
+        kDegreesPerTurn * std::round((given.front().x - path.front().x) / kDegreesPerTurn);
+    if (!std::isfinite(shift) || shift == 0.0) {
+        return;
+    }
+    for (geom::Point& point : path) {
+        point.x += shift;
+    }
+}
+
+// The plumped geometry back in degrees. Plumping folds every path into one window of the
+// world; on a wrapping world each path is moved back by whole turns to start where it was
+// given, and its later vertices follow on continuously from there.
+geom::ConstGeomPtr PlumpedToDegrees(const geom::ConstGeom& plumped, const geom::ConstGeom& given,
+                                    const SpatialTransform& inverse, bool wraps) {
+    geom::Geom degrees = MapAllPoints(plumped, inverse);
+    if (wraps) {
+        std::vector<geom::Path>& lines = degrees.GetLines();
+        for (std::size_t i = 0; i < lines.size() && i < given.GetLines().size(); ++i) {
+            StartNextTo(lines[i], given.GetLines()[i]);
+        }
+        std::vector<geom::Polygon>& polys = degrees.GetPolys();
+        for (std::size_t i = 0; i < polys.size() && i < given.GetPolys().size(); ++i) {
+            const geom::Polygon& givenPolygon = given.GetPolys()[i];
+            for (std::size_t r = 0; r < polys[i].size() && r < givenPolygon.size(); ++r) {
+                StartNextTo(polys[i][r], givenPolygon[r]);
+            }
+        }
+    }
+    return std::make_shared<const geom::ConstGeom>(std::move(degrees), plumped.GetType());
 }
 
 void RunPlump(GeometryReader& reader, const SpatialProjector& projector, int deviceSize,
@@ -128,7 +171,9 @@ void RunPlump(GeometryReader& reader, const SpatialProjector& projector, int dev
                 world, forward, inverse, kWorldXOrigin, kUnusedPlumpArgument, deviceSize);
             // Unchanged geometry is written as read rather than through a round trip.
             const geom::ConstGeomPtr result =
-                plumped == world ? input->geometry : MapPoints(*plumped, inverse);
+                plumped == world
+                    ? input->geometry
+                    : PlumpedToDegrees(*plumped, *input->geometry, inverse, projector.DoesWrap());
             out << WktWriter::ToWkt(*result) << "\n";
         } catch (const std::exception& e) {
             reader.ReportFailure(input->lineNumber, e.what());
