@@ -11,6 +11,10 @@ namespace geom {
 
 namespace {
 
+constexpr std::size_t kMinLinePoints = 2;
+// Three corners and the closing repeat of the first.
+constexpr std::size_t kMinRingPoints = 4;
+
 // One line or ring with its selection mask (one flag per point, all clear at first) and, once
 // generalized, its kept points.
 struct AccessEntry {
@@ -72,17 +76,26 @@ bool GeneralizeGeometryIfTooDetailed(const ConstGeom& geometry, Geom& out, doubl
     std::size_t next = 0;
     for (std::size_t i = 0; i < geometry.GetLines().size(); ++i, ++next) {
         Path& kept = entries[next].kept;
-        if (kept.size() >= 2) {
+        if (kept.size() >= kMinLinePoints) {
             lines.push_back(std::move(kept));
         }
     }
+    // A ring thinned below a ring is dropped, and a polygon whose outer ring went goes with
+    // its holes.
     std::vector<Polygon> polys;
     polys.reserve(geometry.GetPolys().size());
     for (const Polygon& polygon : geometry.GetPolys()) {
+        const std::size_t outer = next;
+        next += polygon.size();
+        if (polygon.empty() || entries[outer].kept.size() < kMinRingPoints) {
+            continue;
+        }
         Polygon rebuilt;
         rebuilt.reserve(polygon.size());
-        for (std::size_t r = 0; r < polygon.size(); ++r, ++next) {
-            rebuilt.push_back(std::move(entries[next].kept));
+        for (std::size_t r = outer; r < next; ++r) {
+            if (entries[r].kept.size() >= kMinRingPoints) {
+                rebuilt.push_back(std::move(entries[r].kept));
+            }
         }
         polys.push_back(std::move(rebuilt));
     }
