@@ -2,6 +2,7 @@
 #include <exception>
 #include <stdexcept>
 #include <string_view>
+#include <vector>
 
 #include <lmxmaps/WktParser.h>
 #include <lmxmaps/host/Shapes.h>
@@ -16,6 +17,9 @@ constexpr std::uint32_t kLineTooShortSite = 0x4C4D4701u;
 constexpr std::uint32_t kRingTooShortSite = 0x4C4D4702u;
 constexpr std::string_view kLineTooShortMessage = "line has less than";
 constexpr std::string_view kRingTooShortMessage = "ring has less than";
+constexpr std::size_t kMinLinePoints = 2;
+// Three corners and the closing repeat of the first.
+constexpr std::size_t kMinRingPoints = 4;
 
 [[noreturn]] void ThrowTooShort(StringId text, std::uint32_t site, int line) {
     throw SpatialOGRTypeException(LookupTStr(text), __FILE__, line,
@@ -32,6 +36,32 @@ void CleanPath(geom::Path& path) {
         path[kept++] = point;
     }
     path.resize(kept);
+}
+
+// Cleans every line and drops those left with fewer than two points.
+void CleanLines(std::vector<geom::Path>& lines) {
+    for (geom::Path& line : lines) {
+        CleanPath(line);
+    }
+    std::erase_if(lines, [](const geom::Path& line) { return line.size() < kMinLinePoints; });
+}
+
+// Cleans every ring and drops those left with fewer than four points; a polygon whose outer
+// ring went goes with its holes.
+void CleanPolygons(std::vector<geom::Polygon>& polys) {
+    const auto tooShort = [](const geom::Path& ring) {
+        return ring.size() < kMinRingPoints;
+    };
+    for (geom::Polygon& polygon : polys) {
+        for (geom::Path& ring : polygon) {
+            CleanPath(ring);
+        }
+        if (!polygon.empty() && tooShort(polygon.front())) {
+            polygon.clear();
+        }
+        std::erase_if(polygon, tooShort);
+    }
+    std::erase_if(polys, [](const geom::Polygon& polygon) { return polygon.empty(); });
 }
 
 } // namespace
@@ -59,13 +89,13 @@ bool WktParser::FromString(const TString& text, geom::ConstGeomPtr& out) {
         lines.clear();
         polys.clear();
     }
-    for (geom::Path& line : lines) {
-        CleanPath(line);
-    }
-    for (geom::Polygon& polygon : polys) {
-        for (geom::Path& ring : polygon) {
-            CleanPath(ring);
-        }
+    // Whatever is written of the result must read back: the reader refuses short paths.
+    CleanLines(lines);
+    CleanPolygons(polys);
+    // A shape cleaned away entirely is empty, as its written form reads back.
+    if (shapeType != lmxgeo::ShapeType::kUnknown && points.empty() && lines.empty() &&
+        polys.empty()) {
+        shapeType = lmxgeo::ShapeType::kEmpty;
     }
     out = std::make_shared<const geom::ConstGeom>(
         geom::Geom(std::move(points), std::move(lines), std::move(polys)),

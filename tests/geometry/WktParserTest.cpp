@@ -49,8 +49,25 @@ TEST(WktParser, LinesAndRingsLoseRepeatedAndNaNPoints) {
     // Points are taken as they are.
     EXPECT_EQ(Parse("MULTIPOINT ((1 1), (1 1))")->GetPoints(),
               (std::vector<Point>{{1, 1}, {1, 1}}));
-    // Cleaning does not change the type.
-    EXPECT_EQ(Parse("LINESTRING (5 5, 5 5)")->GetType(), GeometryType::Line);
+    // Cleaning does not change the type, unless nothing is left.
+    EXPECT_EQ(Parse("MULTILINESTRING ((0 0, 1 1), (5 5, 5 5))")->GetType(),
+              GeometryType::MultiLine);
+    EXPECT_EQ(Parse("LINESTRING (5 5, 5 5)")->GetType(), GeometryType::Empty);
+}
+
+TEST(WktParser, PathsCleanedBelowALineOrARingGoSoThatWhatIsWrittenReadsBack) {
+    // A line needs two points, a ring four; a polygon goes with its outer ring.
+    const std::pair<const char*, const char*> cases[] = {
+        {"LINESTRING (5 5, 5 5)", "GEOMETRYCOLLECTION EMPTY"},
+        {"MULTILINESTRING ((0 0, 1 1), (2 2, 2 NaN))", "MULTILINESTRING ((0 0, 1 1))"},
+        {"POLYGON ((0 0, 4 0, 4 4, 0 0), (1 1, 1 1, 2 2, 1 1))", "POLYGON ((0 0, 4 0, 4 4, 0 0))"},
+        {"MULTIPOLYGON (((0 0, 4 0, 4 4, 0 0)), ((1 1, 2 2, 2 2, 1 1)))",
+         "MULTIPOLYGON (((0 0, 4 0, 4 4, 0 0)))"},
+    };
+    for (const auto& [wkt, written] : cases) {
+        EXPECT_EQ(WktWriter::ToWkt(*Parse(wkt)), written) << wkt;
+        EXPECT_EQ(WktWriter::ToWkt(*Parse(written)), written) << wkt;
+    }
 }
 
 TEST(WktParser, EveryShapeTypeReadsAndWritesBack) {
