@@ -25,6 +25,9 @@ elseif(LMX_SANITIZE STREQUAL "undefined")
 elseif(NOT LMX_SANITIZE STREQUAL "")
   message(FATAL_ERROR "LMX_SANITIZE must be empty, address, thread or undefined")
 endif()
+if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang" AND LMX_SANITIZE MATCHES "^(address|undefined)$")
+  add_compile_options("-fsanitize-ignorelist=${CMAKE_CURRENT_LIST_DIR}/sanitizer-ignorelist.txt")
+endif()
 
 # Coverage instrumentation for libFuzzer everywhere; only the fuzz targets link its driver.
 if(LMX_FUZZ)
