@@ -31,7 +31,8 @@ std::optional<TIpAddress> ParseLiteral(const TString& text, bool* isIPv4) {
         literal = literal.mid(1, literal.size() - 2);
     }
     const QByteArray latin = literal.toLatin1();
-    if (latin.isEmpty() || literal.size() != latin.size()) {
+    // inet_pton stops at a NUL: "127.0.0.1\0.example" must not pass for 127.0.0.1.
+    if (latin.isEmpty() || literal.size() != latin.size() || latin.contains('\0')) {
         return std::nullopt;
     }
     std::uint8_t buffer[16];

@@ -5,7 +5,9 @@
 TUrl::TUrl(const TString& text) : m_url(text.trimmed(), QUrl::TolerantMode) {}
 
 bool TUrl::IsValid() const {
-    return m_url.isValid() && !m_url.scheme().isEmpty() && !m_url.host().isEmpty();
+    // Port 0 names no server, and the HTTP layer would take it for the scheme's own port.
+    return m_url.isValid() && !m_url.scheme().isEmpty() && !m_url.host().isEmpty() &&
+           m_url.port() != 0;
 }
 
 TString TUrl::GetScheme() const {
@@ -13,7 +15,10 @@ TString TUrl::GetScheme() const {
 }
 
 TString TUrl::GetHost() const {
-    return m_url.host().toLower();
+    const TString host = m_url.host();
+    // An IPv6 zone ("fe80::1%eth0") names a network interface, whose name keeps its case.
+    const qsizetype zone = host.indexOf(u'%');
+    return zone < 0 ? host.toLower() : host.left(zone).toLower() + host.mid(zone);
 }
 
 int TUrl::GetPort() const {

@@ -10,11 +10,13 @@ public:
     TUrl() = default;
     explicit TUrl(const TString& text);
 
-    // An absolute URL with a scheme and a host; any scheme ("ftp://h/x" is valid).
+    // An absolute URL with a scheme and a host, and a port other than 0 when it names one; any
+    // scheme ("ftp://h/x" is valid).
     bool IsValid() const;
     // Lower case ("HTTP://H/p" gives "http").
     TString GetScheme() const;
-    // Lower case; an IPv6 address without its brackets ("::1").
+    // Lower case, but for the zone of an IPv6 address; an IPv6 address without its brackets
+    // ("::1", "fe80::1%eth0").
     TString GetHost() const;
     // The explicit port, else the scheme's own (80 for http, 443 for https), else -1.
     int GetPort() const;
