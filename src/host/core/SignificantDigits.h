@@ -31,13 +31,15 @@ inline double Round(double value, Direction direction) {
     }
     const double step = std::pow(10.0, magnitude - (kDigits - 1));
     const double nearest = std::floor(value / step + 0.5) * step;
+    double rounded = nearest;
     if (direction == Down && nearest > value) {
-        return nearest - step;
+        rounded = nearest - step;
+    } else if (direction == Up && value > nearest) {
+        rounded = nearest + step;
     }
-    if (direction == Up && value > nearest) {
-        return nearest + step;
-    }
-    return nearest;
+    // Next to the largest double, rounding away from zero overflows (1.797e308 up is 1.80e308):
+    // such a value stays as it is rather than become infinite.
+    return std::isfinite(rounded) ? rounded : value;
 }
 
 } // namespace SignificantDigits
