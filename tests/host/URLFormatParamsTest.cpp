@@ -92,9 +92,10 @@ TEST(HttpFullUrl, SchemeHostAndPortAndPathsKeepTheirEscapesAndGainParameters) {
                   QLatin1String(c.expected) + QStringLiteral("/tiles/1/2/3.png"));
     }
 
-    // A literal percent sign and the caller's own escapes go out unchanged.
-    EXPECT_EQ(FullUrl(QStringLiteral("h"), 0, RequestInfo(QStringLiteral("/a%2Fb/100%?x=%41"))),
-              QStringLiteral("http://h/a%2Fb/100%?x=%41"));
+    // The caller's own escapes go out unchanged; a percent sign that starts none is escaped.
+    EXPECT_EQ(
+        FullUrl(QStringLiteral("h"), 0, RequestInfo(QStringLiteral("/a%2Fb/100%?x=%41&y=%4"))),
+        QStringLiteral("http://h/a%2Fb/100%25?x=%41&y=%254"));
     // What may not appear in a URL at all is escaped as UTF-8.
     EXPECT_EQ(FullUrl(QStringLiteral("h"), 0,
                       RequestInfo(QString::fromUtf8("/my tiles/K\xC3\xB6ln.png"))),

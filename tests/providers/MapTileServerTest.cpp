@@ -165,16 +165,16 @@ TEST(MapTileServerConnectionTest, ServersTakeTurnsTemplatesFillEveryPlaceholderA
     // How a template's placeholders are filled is the URL template fuzz target's, whose corpus
     // replays as a test, for whole levels; between them the tile is drawn larger, and the level
     // has two significant digits. "%1" would be a format placeholder if the template's percents
-    // were not kept.
+    // were not kept; as a '%' that starts no escape it goes out as "%25".
     const auto sizes = Connect(TileServerAttributes(
         a, QStringLiteral("/t/{Z}/{X}/{Y}.png?s={S}&p={P}&k={K}&q=50%25off&raw=%1"),
         {{QStringLiteral("username"), QStringLiteral("key")}}));
-    EXPECT_EQ(
-        UrlOf(*sizes, TileQuery(3.5, 4, 2, 362)),
-        QStringLiteral("http://127.0.0.1:10001/t/3.5/4/2.png?s=362&p=362&k=key&q=50%25off&raw=%1"));
-    EXPECT_EQ(
-        UrlOf(*sizes, TileQuery(12, 4, 2)),
-        QStringLiteral("http://127.0.0.1:10001/t/12/4/2.png?s=256&p=256&k=key&q=50%25off&raw=%1"));
+    EXPECT_EQ(UrlOf(*sizes, TileQuery(3.5, 4, 2, 362)),
+              QStringLiteral(
+                  "http://127.0.0.1:10001/t/3.5/4/2.png?s=362&p=362&k=key&q=50%25off&raw=%251"));
+    EXPECT_EQ(UrlOf(*sizes, TileQuery(12, 4, 2)),
+              QStringLiteral(
+                  "http://127.0.0.1:10001/t/12/4/2.png?s=256&p=256&k=key&q=50%25off&raw=%251"));
 
     // The provider supports high density only online and with a density template.
     const MapTileServerProvider denseProvider(

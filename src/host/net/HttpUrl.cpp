@@ -24,6 +24,37 @@ bool IsLoopback(const TString& host) {
     return dottedDecimal && lower.startsWith(u"127.");
 }
 
+// An IPv6 address with a zone ("fe80::1%eth0") is written with the zone's '%' escaped
+// ("fe80::1%25eth0"), as a URL must; a zone escaped already stays as it is.
+TString EncodeZone(const TString& address) {
+    const qsizetype zone = address.indexOf(u'%');
+    if (zone < 0 || address.mid(zone, 3) == u"%25") {
+        return address;
+    }
+    return address.left(zone) + QStringLiteral("%25") + address.mid(zone + 1);
+}
+
+bool IsHexDigit(QChar c) {
+    return c.isDigit() || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
+}
+
+// A '%' that starts no escape ("50%", "%zz") is written as "%25": a server would otherwise
+// read it together with the characters that follow.
+TString EscapeStrayPercents(const TString& path) {
+    TString escaped;
+    escaped.reserve(path.size());
+    for (qsizetype i = 0; i < path.size(); ++i) {
+        const bool startsEscape =
+            i + 2 < path.size() && IsHexDigit(path.at(i + 1)) && IsHexDigit(path.at(i + 2));
+        if (path.at(i) == u'%' && !startsEscape) {
+            escaped += QStringLiteral("%25");
+        } else {
+            escaped += path.at(i);
+        }
+    }
+    return escaped;
+}
+
 } // namespace
 
 Target MakeTarget(const TString& server, unsigned int port, const HTTPRequest::RequestInfo& info) {
@@ -58,13 +89,14 @@ Target MakeTarget(const TString& server, unsigned int port, const HTTPRequest::R
 
     Target target;
     target.loopback = IsLoopback(host);
-    const TString hostInUrl = host.contains(u':') ? u'[' + host + u']' : host;
+    const TString hostInUrl = host.contains(u':') ? u'[' + EncodeZone(host) + u']' : host;
     target.origin = scheme + QStringLiteral("://") + hostInUrl;
     if (port != 0 && port != defaultPort) {
         target.origin += u':' + TString::number(port);
     }
 
-    TString path = QString::fromLatin1(QUrl::toPercentEncoding(info.path, kPathKeeps));
+    TString path =
+        QString::fromLatin1(QUrl::toPercentEncoding(EscapeStrayPercents(info.path), kPathKeeps));
     if (!path.startsWith(u'/')) {
         path.prepend(u'/');
     }
