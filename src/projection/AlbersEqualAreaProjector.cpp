@@ -126,13 +126,15 @@ AlbersEqualAreaProjector::AlbersEqualAreaProjector(TString name, double lambda0,
                                                    double phi1, double phi2, double a, double e)
     : m_lambda0(lambda0), m_phi0(phi0), m_phi1(phi1), m_phi2(phi2), m_a(a), m_e(e),
       m_name(std::move(name)) {
-    // One parallel given twice makes the cone constant 0 / 0, and every result NaN.
-    if (phi1 == phi2) {
+    // One parallel given twice makes the cone constant 0 / 0; two opposite ones make it 0 (a
+    // cylinder, not a cone): either way every result is NaN or infinite.
+    if (phi1 == phi2 || phi1 == -phi2) {
         throw MapProjectorException(
             MapProjectorException::eInvalidStandardParallel,
-            QStringLiteral("The two standard parallels of an Albers projection must differ; "
-                           "both are %1 degrees.")
-                .arg(phi1),
+            QStringLiteral("The two standard parallels of an Albers projection must be neither "
+                           "equal nor opposite; they are %1 and %2 degrees.")
+                .arg(phi1)
+                .arg(phi2),
             TError::AutoGen(QStringLiteral("MapProjectorException"), kEqualStandardParallelsSite));
     }
     const Cone cone = ComputeCone(phi0, phi1, phi2, a, e);

@@ -89,12 +89,15 @@ TEST(AlbersEqualAreaProjector, DegenerateParametersAndTheSpatialProjectorIsNotSe
     EXPECT_TRUE(std::isnan(xy.second));
     EXPECT_TRUE(std::isnan(p.GetInverseOfXY(0.0, 0.0).first));
 
-    // One parallel given twice leaves the cone constant 0 / 0: refused, not NaN everywhere.
+    // One parallel given twice (cone constant 0 / 0) or two opposite ones (0): refused, not NaN
+    // everywhere.
     const FieldName lon(QStringLiteral("lon"));
     const FieldName lat(QStringLiteral("lat"));
-    EXPECT_THROW(SpatialProjector::AlbersFactory(lon, lat, QStringLiteral("cone"), kLambda0, kPhi0,
-                                                 40.0, 40.0, kClarkeA, kClarkeE),
-                 MapProjectorException);
+    for (const double phi2 : {40.0, -40.0}) {
+        EXPECT_THROW(SpatialProjector::AlbersFactory(lon, lat, QStringLiteral("cone"), kLambda0,
+                                                     kPhi0, 40.0, phi2, kClarkeA, kClarkeE),
+                     MapProjectorException);
+    }
 
     const SpatialProjectorPtr spatial = SpatialProjector::AlbersFactory(
         lon, lat, QStringLiteral("US Albers"), kLambda0, kPhi0, kPhi1, kPhi2, kClarkeA, kClarkeE);
