@@ -33,13 +33,27 @@ else()
   string(REGEX REPLACE "/$" "" lmx_pc_to_prefix "${lmx_pc_to_prefix}")
   set(LMX_PC_PREFIX "\${pcfiledir}/${lmx_pc_to_prefix}")
 endif()
-# A static lmxmaps leaves its own dependencies to the program that links it.
+# A static lmxmaps leaves its own dependencies to the program that links it: their shared
+# libraries, which is what pkg-config --libs of them names. They are not Requires.private:
+# pkg-config --static would then ask for their own static closure too (libcurl's Kerberos and
+# LDAP, GEOS's C++ library), which a program linking the shared system libraries does not need.
 if(LMX_STATIC_LIBRARY)
-  set(LMX_PC_REQUIRES_PRIVATE "spdlog libcurl sqlite3 pugixml geos tbb spng libdeflate")
-  set(plugin_dir "${LMX_QMAPBOXGL_PLUGIN_DIR}")
-  set(LMX_PC_LIBS_PRIVATE "-L${plugin_dir} -lqtgeoservices_mapboxgl -Wl,-rpath,${plugin_dir}")
+  find_package(PkgConfig REQUIRED)
+  pkg_check_modules(LMX_PC_PRIVATE REQUIRED spdlog libcurl sqlite3 pugixml geos tbb spng libdeflate)
+  set(lmx_pc_private_libs ${LMX_PC_PRIVATE_LDFLAGS_OTHER})
+  foreach(dir IN LISTS LMX_PC_PRIVATE_LIBRARY_DIRS)
+    if(NOT dir IN_LIST CMAKE_CXX_IMPLICIT_LINK_DIRECTORIES)
+      list(APPEND lmx_pc_private_libs "-L${dir}")
+    endif()
+  endforeach()
+  list(TRANSFORM LMX_PC_PRIVATE_LIBRARIES PREPEND "-l" OUTPUT_VARIABLE lmx_pc_private_names)
+  list(APPEND lmx_pc_private_libs ${lmx_pc_private_names})
+  list(REMOVE_DUPLICATES lmx_pc_private_libs)
+  list(JOIN lmx_pc_private_libs " " lmx_pc_private_libs)
+  set(lmx_pc_plugin_dir "${LMX_QMAPBOXGL_PLUGIN_DIR}")
+  set(LMX_PC_LIBS_PRIVATE "${lmx_pc_private_libs} -L${lmx_pc_plugin_dir} -lqtgeoservices_mapboxgl")
+  string(APPEND LMX_PC_LIBS_PRIVATE " -Wl,-rpath,${lmx_pc_plugin_dir}")
 else()
-  set(LMX_PC_REQUIRES_PRIVATE "")
   set(LMX_PC_LIBS_PRIVATE "")
 endif()
 configure_file("${CMAKE_CURRENT_LIST_DIR}/lmxmaps.pc.in" "${PROJECT_BINARY_DIR}/package/lmxmaps.pc"
