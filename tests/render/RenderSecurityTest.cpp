@@ -3,9 +3,7 @@
 #include <QCoreApplication>
 #include <QPainter>
 #include <chrono>
-#include <cmath>
 #include <gtest/gtest.h>
-#include <numbers>
 #include <stdexcept>
 
 #include <lmxmaps/MapProvider.h>
@@ -14,29 +12,22 @@
 
 #include "host/OptionGuard.h"
 #include "integration/IntegrationSupport.h"
+#include "mapbox/MapboxTestSupport.h"
 #include "render/RenderTestSupport.h"
 
 namespace {
 
-const QColor kLand(0xf5, 0xf2, 0xea);
-constexpr int kTolerance = 8;
-constexpr int kWorldPixels = 512;
-constexpr double kWorldEdge = 20037508.342789244;
-// Brazil, Australia and the Sahara.
-constexpr double kLandPlaces[][2] = {{-55, -10}, {134, -25}, {20, 20}};
+using namespace RenderTestSupport;
+
 constexpr auto kCompleteWithin = std::chrono::seconds(20);
 constexpr int kEventSliceMs = 50;
+const View kWorld = LonLatView(-180, -85.0511, 180, 85.0511, 512);
 
+// Brazil, Australia and the Sahara.
 int LandPlacesShown(const QImage& image) {
     int shown = 0;
-    for (const auto& [lon, lat] : kLandPlaces) {
-        const double y = std::log(std::tan(std::numbers::pi / 4 + lat * std::numbers::pi / 360));
-        const QColor color =
-            image.pixelColor(static_cast<int>((lon + 180) / 360 * kWorldPixels),
-                             static_cast<int>((1 - y / std::numbers::pi) / 2 * kWorldPixels));
-        shown += std::abs(color.red() - kLand.red()) <= kTolerance &&
-                 std::abs(color.green() - kLand.green()) <= kTolerance &&
-                 std::abs(color.blue() - kLand.blue()) <= kTolerance;
+    for (const auto& [lon, lat] : {std::pair{-55, -10}, {134, -25}, {20, 20}}) {
+        shown += Near(image.pixelColor(PixelOf(kWorld, lon, lat)), kLand) ? 1 : 0;
     }
     return shown;
 }
@@ -48,34 +39,15 @@ protected:
         if (IsSkipped() || HasFatalFailure()) {
             return;
         }
-        const QString port = QString::number(m_servers->mapboxPort);
-        m_provider = MapProvider::Create(
-            {{QStringLiteral("class"), QStringLiteral("MapboxVector")},
-             {QStringLiteral("server"), QStringLiteral("http://127.0.0.1")},
-             {QStringLiteral("port"), port},
-             {QStringLiteral("url"), QStringLiteral("styles/v1")},
-             {QStringLiteral("data-url"), QStringLiteral("v4")},
-             {QStringLiteral("params-url"),
-              QStringLiteral("http://127.0.0.1:%1/params/tests@security.json").arg(port)}});
+        m_provider =
+            MapProvider::Create(MapboxTestSupport::VectorSource(m_servers->mapboxPort, "security"));
     }
 
     // A renderer of the whole world, background and country fill; with a callback it draws on
     // this thread as data arrives, without one each render is a deferred one.
     std::shared_ptr<MapRenderer> WorldRenderer(std::function<void()> callback) const {
-        auto layers = MakeRefCnt<MapLayers>();
-        for (const char* name : {"background", "country-fill"}) {
-            layers->GetLayers().emplace_back(
-                AttributeMap{{QStringLiteral("name"), QLatin1String(name)},
-                             {QStringLiteral("type"), QStringLiteral("features")}});
-        }
-        const DataValueRect bbox(DataValue::Real(-kWorldEdge), DataValue::Real(kWorldEdge),
-                                 DataValue::Real(-kWorldEdge), DataValue::Real(kWorldEdge));
-        MapSceneSpec scene;
-        scene.query =
-            MakeRefCnt<MapQuery>(layers, QStringLiteral("EPSG:3857"), bbox, kWorldPixels,
-                                 kWorldPixels, QString(), QStringLiteral("Light"), false, false);
-        scene.visibleDomainBounds = bbox;
-        scene.projector = m_provider->GetDefaultSpatialProjector();
+        const MapSceneSpec scene =
+            Scene(*m_provider, kWorld, Layers({"background", "country-fill"}));
         std::shared_ptr<MapRenderer> renderer =
             m_provider->AsVector().CreateMapRenderer(scene, std::move(callback));
         renderer->Update(scene);
@@ -85,7 +57,7 @@ protected:
     // Draws until the map is complete, at most kCompleteWithin.
     static QImage Draw(MapRenderer& renderer) {
         const auto deadline = std::chrono::steady_clock::now() + kCompleteWithin;
-        QImage image(kWorldPixels, kWorldPixels, QImage::Format_ARGB32);
+        QImage image(kWorld.size, QImage::Format_ARGB32);
         while (true) {
             image.fill(Qt::magenta);
             QPainter painter(&image);
