@@ -26,11 +26,15 @@ constexpr std::size_t kMinRingPoints = 4;
                                   TError::AutoGen(QStringLiteral("SpatialOGRTypeException"), site));
 }
 
-// Drops points whose x + y is NaN and points equal to the previous kept one, in place.
+bool IsNaNPoint(const geom::Point& point) {
+    return std::isnan(point.x + point.y);
+}
+
+// Drops NaN points and points equal to the previous kept one, in place.
 void CleanPath(geom::Path& path) {
     std::size_t kept = 0;
     for (const geom::Point& point : path) {
-        if (std::isnan(point.x + point.y) || (kept > 0 && path[kept - 1] == point)) {
+        if (IsNaNPoint(point) || (kept > 0 && path[kept - 1] == point)) {
             continue;
         }
         path[kept++] = point;
@@ -89,7 +93,9 @@ bool WktParser::FromString(const TString& text, geom::ConstGeomPtr& out) {
         lines.clear();
         polys.clear();
     }
-    // Whatever is written of the result must read back: the reader refuses short paths.
+    // Whatever is written of the result must read back (the reader refuses short paths) and
+    // equal itself.
+    std::erase_if(points, IsNaNPoint);
     CleanLines(lines);
     CleanPolygons(polys);
     // A shape cleaned away entirely is empty, as its written form reads back.

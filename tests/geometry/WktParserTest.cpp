@@ -56,9 +56,12 @@ TEST(WktParser, LinesAndRingsLoseRepeatedAndNaNPoints) {
 }
 
 TEST(WktParser, PathsCleanedBelowALineOrARingGoSoThatWhatIsWrittenReadsBack) {
-    // A line needs two points, a ring four; a polygon goes with its outer ring.
+    // A line needs two points, a ring four; a polygon goes with its outer ring. A NaN point goes
+    // as a NaN vertex does (it would not even equal itself).
     const std::pair<const char*, const char*> cases[] = {
         {"LINESTRING (5 5, 5 5)", "GEOMETRYCOLLECTION EMPTY"},
+        {"POINT (nan 1)", "GEOMETRYCOLLECTION EMPTY"},
+        {"MULTIPOINT ((1 2), (3 NaN))", "MULTIPOINT ((1 2))"},
         {"MULTILINESTRING ((0 0, 1 1), (2 2, 2 NaN))", "MULTILINESTRING ((0 0, 1 1))"},
         {"POLYGON ((0 0, 4 0, 4 4, 0 0), (1 1, 1 1, 2 2, 1 1))", "POLYGON ((0 0, 4 0, 4 4, 0 0))"},
         {"MULTIPOLYGON (((0 0, 4 0, 4 4, 0 0)), ((1 1, 2 2, 2 2, 1 1)))",
