@@ -1,6 +1,5 @@
 // Query strings and request URLs as the HTTP requestors build them; no request is sent.
 
-#include <QUrlQuery>
 #include <gtest/gtest.h>
 
 #include <lmxmaps/host/net/HTTPRequestor.h>
@@ -43,19 +42,6 @@ TEST(URLFormatParams, KeysAreSortedUnreservedCharactersStayAndTheRestIsEscapedAs
     for (const auto& [parameters, escaped] : cases) {
         EXPECT_EQ(HTTPRequestor::URLFormatParams(parameters), escaped);
     }
-}
-
-TEST(URLFormatParams, DecodesBackToTheSameParameters) {
-    const ParameterMap tricky = {{QStringLiteral("a&b"), QStringLiteral("c=d")},
-                                 {QStringLiteral("plus+"), QStringLiteral("1 + 1")},
-                                 {QStringLiteral("pct"), QStringLiteral("100%25")},
-                                 {QStringLiteral("uml"), QString::fromUtf8("\xC3\xA4\xC3\xB6")}};
-    ParameterMap decoded;
-    for (const auto& [key, value] :
-         QUrlQuery(HTTPRequestor::URLFormatParams(tricky)).queryItems(QUrl::FullyDecoded)) {
-        decoded.emplace(key, value);
-    }
-    EXPECT_EQ(decoded, tricky);
 }
 
 TEST(HttpFullUrl, SchemeHostAndPortAndPathsKeepTheirEscapesAndGainParameters) {
