@@ -22,25 +22,7 @@ LanguageCode Language(const char* code) {
 
 } // namespace
 
-TEST(MapLayer, AttributesVisibilityAreaTypesRequestStringAndEnabledOfALayer) {
-    MapLayer layer;
-    EXPECT_FALSE(layer.IsValid());
-    EXPECT_FALSE(layer.HasAttribute(MapLayer::attrName));
-
-    layer.SetAttribute(MapLayer::attrName, QStringLiteral("roads"));
-    layer.SetAttribute(QStringLiteral("name"), QStringLiteral("highways"));
-    layer.SetAttribute(MapLayer::attrYear, QString());
-    EXPECT_TRUE(layer.IsValid());
-    EXPECT_EQ(layer.GetAttribute(MapLayer::attrName), QStringLiteral("highways"));
-    EXPECT_EQ(layer.GetAttributes().size(), 2u);
-    EXPECT_TRUE(layer.HasAttribute(QStringLiteral("year")));
-
-    layer.ClearAttribute(MapLayer::attrName);
-    EXPECT_FALSE(layer.HasAttribute(QStringLiteral("name")));
-    layer.ClearAttributes();
-    EXPECT_FALSE(layer.IsValid());
-    EXPECT_TRUE(layer.GetAttribute(MapLayer::attrName).isEmpty());
-
+TEST(MapLayer, VisibilityAreaTypesRequestStringAndEnabledOfALayer) {
     EXPECT_TRUE(MapLayer().IsVisible(3.0, 1e6));
 
     const MapLayer zoomBounded =

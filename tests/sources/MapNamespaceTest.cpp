@@ -110,11 +110,6 @@ TEST(MapNamespace, SourcesAreListedInCaseFoldedOrderAndAssignmentReplacesThem) {
     }
     EXPECT_EQ(Names(mapNamespace),
               (std::vector<TString>{Q("alpha"), Q("Beta"), Q("Delta"), Q("gamma")}));
-    const MapNamespace::CaseInsensitiveMatch before;
-    EXPECT_TRUE(before(Q("alpha"), Q("Beta")));
-    EXPECT_FALSE(before(Q("Beta"), Q("alpha")));
-    EXPECT_FALSE(before(Q("BETA"), Q("beta")));
-    EXPECT_FALSE(before(Q("beta"), Q("BETA")));
 
     MapNamespace source;
     source.AddMapSource(Source("Streets"));

@@ -94,9 +94,6 @@ TEST_F(MapSourceTest, ANewSourceHasItsOwnIdAndStylesAndEqualsBySameNameAndProvid
     EXPECT_FALSE(first.GetId().IsNull());
     EXPECT_NE(first.GetId(), second.GetId());
     EXPECT_NE(first.GetId().ToString(), second.GetId().ToString());
-    EXPECT_TRUE(first.GetFilename().isEmpty());
-    EXPECT_FALSE(first.IsModified());
-    EXPECT_TRUE(dynamic_cast<StyleSet*>(&first.GetDefaults()));
     EXPECT_NE(&first.GetDefaults(), &second.GetDefaults());
 
     const MapSource withProvider(Q("A"), Provider(TestAttributes(nullptr)));
