@@ -1,6 +1,5 @@
 #include "GeomCommand.h"
 
-#include <QProcess>
 #include <algorithm>
 #include <cmath>
 #include <gtest/gtest.h>
@@ -197,15 +196,4 @@ TEST(GeomCommand, BadArguments) {
     const Result help = RunGeom({"--help"}, "");
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("webmercator"), std::string::npos);
-}
-
-TEST(GeomCommand, RunsFromTheTool) {
-    QProcess tool;
-    tool.start(QStringLiteral(LMX_TOOL_PATH), {QStringLiteral("geom"), QStringLiteral("centroid")});
-    ASSERT_TRUE(tool.waitForStarted());
-    tool.write("POLYGON ((0 0, 2 0, 2 2, 0 2, 0 0))\n");
-    tool.closeWriteChannel();
-    ASSERT_TRUE(tool.waitForFinished());
-    EXPECT_EQ(tool.exitCode(), 0);
-    EXPECT_EQ(tool.readAllStandardOutput(), QByteArray("POINT (1 1)\n"));
 }

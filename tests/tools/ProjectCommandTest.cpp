@@ -96,7 +96,7 @@ TEST(ProjectCommand, HelpNamesEveryProjection) {
     }
 }
 
-TEST(LmxmapsTool, RunsAsAProcessAndReportsStatus) {
+TEST(LmxmapsTool, RunsItsCommandsAsAProcessAndReportsStatus) {
     QProcess tool;
     tool.start(
         QStringLiteral(LMX_TOOL_PATH),
@@ -109,6 +109,15 @@ TEST(LmxmapsTool, RunsAsAProcessAndReportsStatus) {
     EXPECT_EQ(tool.exitCode(), 1);
     EXPECT_EQ(tool.readAllStandardOutput().toStdString(), "0 1.2533141373155001\n\n");
     EXPECT_TRUE(tool.readAllStandardError().contains("line 2"));
+
+    QProcess geom;
+    geom.start(QStringLiteral(LMX_TOOL_PATH), {QStringLiteral("geom"), QStringLiteral("centroid")});
+    ASSERT_TRUE(geom.waitForStarted());
+    geom.write("POLYGON ((0 0, 2 0, 2 2, 0 2, 0 0))\n");
+    geom.closeWriteChannel();
+    ASSERT_TRUE(geom.waitForFinished());
+    EXPECT_EQ(geom.exitCode(), 0);
+    EXPECT_EQ(geom.readAllStandardOutput(), QByteArray("POINT (1 1)\n"));
 
     QProcess unknown;
     unknown.start(QStringLiteral(LMX_TOOL_PATH), {QStringLiteral("fly")});
