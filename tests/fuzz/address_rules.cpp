@@ -9,8 +9,9 @@
 #include <cstdlib>
 
 #include <lmxmaps/host/Options.h>
-#include <lmxmaps/host/TLog.h>
 #include <lmxmaps/host/net/TNetworkRules.h>
+
+#include "FuzzSupport.h"
 
 namespace {
 
@@ -35,8 +36,7 @@ void CheckAddressLiteral(const TString& text) {
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    Options::Set(QStringLiteral("LogLevel"), QStringLiteral("off"));
-    TLog::ReloadOptions();
+    FuzzSupport::SetOptions();
     return 0;
 }
 

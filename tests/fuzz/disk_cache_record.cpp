@@ -13,8 +13,9 @@
 
 #include <lmxmaps/MapDiskCache.h>
 #include <lmxmaps/host/Options.h>
-#include <lmxmaps/host/TLog.h>
 #include <lmxmaps/host/storage/SqliteImageCache.h>
+
+#include "FuzzSupport.h"
 
 namespace {
 
@@ -71,8 +72,7 @@ void CheckUsable(const IPersistentImageCache::Data& found) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     static QTemporaryDir directory;
-    Options::Set(QStringLiteral("LogLevel"), QStringLiteral("off"));
-    TLog::ReloadOptions();
+    FuzzSupport::SetOptions();
     Options::Set(QStringLiteral("ImageCacheDirectory"), directory.path());
     g_cache = MapDiskCache::Get();
     const QByteArray file =

@@ -11,8 +11,9 @@
 
 #include <lmxmaps/MapboxCaching.h>
 #include <lmxmaps/host/Options.h>
-#include <lmxmaps/host/TLog.h>
 #include <lmxmaps/host/storage/ExternalCache.h>
+
+#include "FuzzSupport.h"
 
 namespace {
 
@@ -41,8 +42,7 @@ bool HoldsText(const QByteArray& record) {
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    Options::Set(QStringLiteral("LogLevel"), QStringLiteral("off"));
-    TLog::ReloadOptions();
+    FuzzSupport::SetOptions();
     g_directory = std::make_unique<QTemporaryDir>();
     if (!g_directory->isValid())
         std::abort();

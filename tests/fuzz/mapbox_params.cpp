@@ -13,7 +13,8 @@
 #include <lmxmaps/MapboxParams.h>
 #include <lmxmaps/MapboxUtils.h>
 #include <lmxmaps/host/Options.h>
-#include <lmxmaps/host/TLog.h>
+
+#include "FuzzSupport.h"
 
 namespace {
 
@@ -79,8 +80,7 @@ TString Write(const Loaded& loaded) {
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    Options::Set(QStringLiteral("LogLevel"), QStringLiteral("off"));
-    TLog::ReloadOptions();
+    FuzzSupport::SetOptions();
     // No "MapboxFetch" store: a document must not outlive its input.
     Options::Set(QStringLiteral("ExternalCacheDirectory"), QString());
     g_params = MapboxParams::CreateTestInstance(

@@ -13,19 +13,18 @@
 #include <lmxmaps/MapProviderException.h>
 #include <lmxmaps/MapboxParams.h>
 #include <lmxmaps/MapboxVectorConnection.h>
-#include <lmxmaps/host/Options.h>
-#include <lmxmaps/host/TLog.h>
+
+#include "FuzzSupport.h"
 
 namespace {
 
-const QString kParamsUrl = QStringLiteral("http://127.0.0.1:1/fuzz/params.json");
 const QString kParamsStyle = QStringLiteral("Fuzzed");
 const QString kUserStyle = QStringLiteral("mapbox://styles/fuzzer/own");
 const QString kMinZoom = QString::fromUtf16(MapLayer::attrMinZoom);
 const QString kStyleName = QString::fromUtf16(MapLayer::attrStyleName);
 
 TString g_document;
-// Registered under kParamsUrl, where each connection finds it.
+// Registered under FuzzSupport::kMapboxParamsUrl, where each connection finds it.
 std::shared_ptr<MapboxParams> g_params;
 
 class ServedDocument final : public MapboxCaching::IFetchCache {
@@ -55,16 +54,8 @@ AttributeMap Without(AttributeMap attributes, const QString& key) {
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    for (const auto& [name, value] : {std::pair{"LogLevel", "off"},
-                                      {"ExternalCacheDirectory", ""},
-                                      {"ForceNoConnectionMap", "true"},
-                                      {"HttpRetryAttempts", "0"}})
-        Options::Set(QString::fromLatin1(name), QString::fromLatin1(value));
-    TLog::ReloadOptions();
-    g_params = MapboxParams::CreateTestInstance(kParamsUrl, [](const TString&) {
-        return QStringLiteral(R"({"access_token": {"token": "pk.fuzz.token"},
-            "mapbox_account": "lumivex", "styles": {"Fuzzed": {"id": "fuzzed"}}})");
-    });
+    g_params = FuzzSupport::OfflineMapboxParams(
+        QStringLiteral(R"("styles": {"Fuzzed": {"id": "fuzzed"}})"));
     return 0;
 }
 
@@ -75,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         {QStringLiteral("port"), QStringLiteral("1")},
         {QStringLiteral("url"), QStringLiteral("styles/v1")},
         {QStringLiteral("username"), QStringLiteral("fuzzer")},
-        {QString::fromUtf16(MapboxVectorConnection::attrParamsUrl), kParamsUrl}};
+        {QString::fromUtf16(MapboxVectorConnection::attrParamsUrl), FuzzSupport::kMapboxParamsUrl}};
     const auto connection = MakeRefCnt<MapboxVectorConnection>(
         attributes, MapboxCaching::MakeDefaultStyleCache(),
         MapboxCaching::MakeDefaultTilesetCache(), std::make_unique<ServedDocument>());

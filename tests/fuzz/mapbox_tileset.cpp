@@ -11,17 +11,16 @@
 #include <lmxmaps/MapProviderException.h>
 #include <lmxmaps/MapboxParams.h>
 #include <lmxmaps/MapboxVectorConnection.h>
-#include <lmxmaps/host/Options.h>
-#include <lmxmaps/host/TLog.h>
+
+#include "FuzzSupport.h"
 
 namespace {
 
-const QString kParamsUrl = QStringLiteral("http://127.0.0.1:1/fuzz/params.json");
 const QString kTileset = QStringLiteral("Fuzzed");
 const QString kTilesetUrl = QStringLiteral("mapbox://lumivex.fuzzed");
 
 TString g_document;
-// Registered under kParamsUrl, where each connection finds it.
+// Registered under FuzzSupport::kMapboxParamsUrl, where each connection finds it.
 std::shared_ptr<MapboxParams> g_params;
 
 class ServedDocument final : public MapboxCaching::IFetchCache {
@@ -33,16 +32,8 @@ public:
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    for (const auto& [name, value] : {std::pair{"LogLevel", "off"},
-                                      {"ExternalCacheDirectory", ""},
-                                      {"ForceNoConnectionMap", "true"},
-                                      {"HttpRetryAttempts", "0"}})
-        Options::Set(QString::fromLatin1(name), QString::fromLatin1(value));
-    TLog::ReloadOptions();
-    g_params = MapboxParams::CreateTestInstance(kParamsUrl, [](const TString&) {
-        return QStringLiteral(R"({"access_token": {"token": "pk.fuzz.token"},
-            "mapbox_account": "lumivex", "tilesets": {"Fuzzed": {"id": "lumivex.fuzzed"}}})");
-    });
+    g_params = FuzzSupport::OfflineMapboxParams(
+        QStringLiteral(R"("tilesets": {"Fuzzed": {"id": "lumivex.fuzzed"}})"));
     return 0;
 }
 
@@ -52,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         {QStringLiteral("server"), QStringLiteral("http://127.0.0.1")},
         {QStringLiteral("port"), QStringLiteral("1")},
         {QString::fromUtf16(MapboxVectorConnection::attrDataUrl), QStringLiteral("v4")},
-        {QString::fromUtf16(MapboxVectorConnection::attrParamsUrl), kParamsUrl}};
+        {QString::fromUtf16(MapboxVectorConnection::attrParamsUrl), FuzzSupport::kMapboxParamsUrl}};
     const auto connection = MakeRefCnt<MapboxVectorConnection>(
         attributes, MapboxCaching::MakeDefaultStyleCache(),
         MapboxCaching::MakeDefaultTilesetCache(), std::make_unique<ServedDocument>());

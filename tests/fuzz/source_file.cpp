@@ -12,9 +12,8 @@
 
 #include <lmxmaps/MapProviderException.h>
 #include <lmxmaps/MapSource.h>
-#include <lmxmaps/host/Options.h>
-#include <lmxmaps/host/TLog.h>
 
+#include "FuzzSupport.h"
 #include "SourceFile.h"
 
 namespace {
@@ -46,11 +45,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     static QTemporaryDir directory;
     g_inputPath = QDir(directory.path()).filePath(QStringLiteral("source.json")).toStdString();
     g_rewrittenPath = QDir(directory.path()).filePath(QStringLiteral("again.json")).toStdString();
-    Options::Set(QStringLiteral("LogLevel"), QStringLiteral("off"));
-    TLog::ReloadOptions();
     // Should a source try to connect after all, it reaches nothing.
-    Options::Set(QStringLiteral("ForceNoConnectionMap"), QStringLiteral("true"));
-    Options::Set(QStringLiteral("ConnectionIpBlacklist"), QStringLiteral("0.0.0.0/0 ::/0"));
+    FuzzSupport::SetOptions(
+        {{"ForceNoConnectionMap", "true"}, {"ConnectionIpBlacklist", "0.0.0.0/0 ::/0"}});
     return 0;
 }
 

@@ -6,9 +6,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include <lmxmaps/host/Options.h>
-#include <lmxmaps/host/TLog.h>
-
+#include "FuzzSupport.h"
 #include "StatisticsFuzz.h"
 
 namespace {
@@ -26,8 +24,7 @@ bool SuppressesThousands(const UrbanMappingIndicator& indicator) {
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    Options::Set(QStringLiteral("LogLevel"), QStringLiteral("off"));
-    TLog::ReloadOptions();
+    FuzzSupport::SetOptions();
     return 0;
 }
 

@@ -6,9 +6,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include <lmxmaps/host/Options.h>
-#include <lmxmaps/host/TLog.h>
-
+#include "FuzzSupport.h"
 #include "StatisticsFuzz.h"
 
 namespace {
@@ -24,8 +22,7 @@ RefCntPtr<UrbanMappingIndicator> Read(const QString& text) {
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    Options::Set(QStringLiteral("LogLevel"), QStringLiteral("off"));
-    TLog::ReloadOptions();
+    FuzzSupport::SetOptions();
     return 0;
 }
 

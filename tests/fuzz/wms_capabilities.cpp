@@ -11,8 +11,8 @@
 #include <lmxmaps/MapProviderException.h>
 #include <lmxmaps/Wms.h>
 #include <lmxmaps/host/DOMParser.h>
-#include <lmxmaps/host/Options.h>
-#include <lmxmaps/host/TLog.h>
+
+#include "FuzzSupport.h"
 
 namespace {
 
@@ -42,8 +42,7 @@ void CheckGetMap(const WmsCapabilities& capabilities) {
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    Options::Set(QStringLiteral("LogLevel"), QStringLiteral("off"));
-    TLog::ReloadOptions();
+    FuzzSupport::SetOptions();
     return 0;
 }
 
