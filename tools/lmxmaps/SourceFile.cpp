@@ -47,7 +47,7 @@ std::optional<AttributeMap> ReadSourceFile(const std::string& path, std::string&
     const std::string json = text.str();
 
     rapidjson::Document document;
-    document.Parse(json.c_str(), json.size());
+    document.Parse<rapidjson::kParseFullPrecisionFlag>(json.c_str(), json.size());
     if (document.HasParseError()) {
         error = "source file '" + path +
                 "' is not valid JSON: " + rapidjson::GetParseError_En(document.GetParseError()) +

@@ -25,7 +25,10 @@ const rapidjson::Value& Null() {
 } // namespace
 
 bool Parse(const QByteArray& utf8, rapidjson::Document& document) {
-    document.Parse(utf8.constData(), static_cast<std::size_t>(utf8.size()));
+    // Full precision: the quick default is a unit in the last place off for long numbers
+    // ("123.45678901234567"), and a value written back would not read back the same.
+    document.Parse<rapidjson::kParseFullPrecisionFlag>(utf8.constData(),
+                                                       static_cast<std::size_t>(utf8.size()));
     return !document.HasParseError();
 }
 
