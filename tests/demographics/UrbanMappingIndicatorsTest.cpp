@@ -123,6 +123,13 @@ TEST(UrbanMappingIndicatorsTest, UnreadableLayerStatisticsLeaveANullIndicatorAnd
 
     indicators->ParseColumnMetadata(layer, QStringLiteral("{\"statistics\": "), Areas());
     EXPECT_TRUE(indicators->GetIndicator(layer));
+    // Nesting deeper than any real document is not read (it would recurse off the stack).
+    constexpr int kDepth = 1000000;
+    indicators->ParseColumnMetadata(layer,
+                                    QStringLiteral("{\"statistics\": ") + QString(kDepth, u'[') +
+                                        QString(kDepth, u']') + u'}',
+                                    Areas());
+    EXPECT_TRUE(indicators->GetIndicator(layer));
     EXPECT_TRUE(log.Records().empty());
 
     indicators->ParseColumnMetadata(

@@ -47,7 +47,9 @@ std::optional<AttributeMap> ReadSourceFile(const std::string& path, std::string&
     const std::string json = text.str();
 
     rapidjson::Document document;
-    document.Parse<rapidjson::kParseFullPrecisionFlag>(json.c_str(), json.size());
+    // Iterative: a deeply nested file must not recurse off the stack.
+    document.Parse<rapidjson::kParseFullPrecisionFlag | rapidjson::kParseIterativeFlag>(
+        json.c_str(), json.size());
     if (document.HasParseError()) {
         error = "source file '" + path +
                 "' is not valid JSON: " + rapidjson::GetParseError_En(document.GetParseError()) +

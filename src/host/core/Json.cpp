@@ -17,6 +17,36 @@ std::string_view NameView(const rapidjson::Value::Member& member) {
     throw TypeError(std::string("expected ") + expected + ", found " + KindName(found));
 }
 
+// Deeper documents are refused: writing and walking a document recurse once per level, and
+// no map document comes near this.
+constexpr int kMaxNestingDepth = 512;
+
+bool NestsTooDeep(const QByteArray& utf8) {
+    int depth = 0;
+    bool inString = false;
+    bool escaped = false;
+    for (const char c : utf8) {
+        if (inString) {
+            if (escaped) {
+                escaped = false;
+            } else if (c == '\\') {
+                escaped = true;
+            } else if (c == '"') {
+                inString = false;
+            }
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            if (++depth > kMaxNestingDepth) {
+                return true;
+            }
+        } else if (c == ']' || c == '}') {
+            --depth;
+        }
+    }
+    return false;
+}
+
 const rapidjson::Value& Null() {
     static const rapidjson::Value null;
     return null;
@@ -25,10 +55,14 @@ const rapidjson::Value& Null() {
 } // namespace
 
 bool Parse(const QByteArray& utf8, rapidjson::Document& document) {
+    if (NestsTooDeep(utf8)) {
+        document.SetNull();
+        return false;
+    }
     // Full precision: the quick default is a unit in the last place off for long numbers
     // ("123.45678901234567"), and a value written back would not read back the same.
-    document.Parse<rapidjson::kParseFullPrecisionFlag>(utf8.constData(),
-                                                       static_cast<std::size_t>(utf8.size()));
+    constexpr unsigned kFlags = rapidjson::kParseFullPrecisionFlag | rapidjson::kParseIterativeFlag;
+    document.Parse<kFlags>(utf8.constData(), static_cast<std::size_t>(utf8.size()));
     return !document.HasParseError();
 }
 
