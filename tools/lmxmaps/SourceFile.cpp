@@ -48,8 +48,7 @@ std::optional<AttributeMap> ReadSourceFile(const std::string& path, std::string&
 
     rapidjson::Document document;
     // Iterative: a deeply nested file must not recurse off the stack.
-    document.Parse<rapidjson::kParseFullPrecisionFlag | rapidjson::kParseIterativeFlag>(
-        json.c_str(), json.size());
+    document.Parse<rapidjson::kParseIterativeFlag>(json.c_str(), json.size());
     if (document.HasParseError()) {
         error = "source file '" + path +
                 "' is not valid JSON: " + rapidjson::GetParseError_En(document.GetParseError()) +

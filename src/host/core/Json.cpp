@@ -1,6 +1,12 @@
 #include "host/core/Json.h"
 
 #include <algorithm>
+#include <cfloat>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <rapidjson/memorystream.h>
+#include <rapidjson/reader.h>
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 #include <string_view>
@@ -47,6 +53,63 @@ bool NestsTooDeep(const QByteArray& utf8) {
     return false;
 }
 
+// Hands RapidJSON's parse events to a document, but reads numbers itself, exactly: RapidJSON
+// 1.1.0 reads long numbers a unit in the last place off ("123.45678901234567"), and its exact
+// mode passes zero to clz() for a zero with a large exponent ("0e308").
+class ExactNumbers {
+public:
+    explicit ExactNumbers(rapidjson::Document& document) : m_document(document) {}
+
+    bool RawNumber(const char* text, rapidjson::SizeType length, bool) {
+        const char* const end = text + length;
+        if (std::string_view(text, length).find_first_of(".eE") == std::string_view::npos) {
+            if (*text == '-') {
+                std::int64_t integer = 0;
+                if (std::from_chars(text, end, integer) == std::from_chars_result{end, {}}) {
+                    return m_document.Int64(integer);
+                }
+            } else {
+                std::uint64_t integer = 0;
+                if (std::from_chars(text, end, integer) == std::from_chars_result{end, {}}) {
+                    return m_document.Uint64(integer);
+                }
+            }
+        }
+        double number = 0;
+        const std::from_chars_result read = std::from_chars(text, end, number);
+        if (read.ec == std::errc() && read.ptr == end) {
+            return m_document.Double(number);
+        }
+        // Out of a double's range: a number too small to tell from zero becomes zero (or the
+        // nearest subnormal), one too large refuses the document.
+        long double wide = 0;
+        if (std::from_chars(text, end, wide).ec != std::errc() || std::fabs(wide) > DBL_MAX) {
+            return false;
+        }
+        return m_document.Double(static_cast<double>(wide));
+    }
+    bool Null() { return m_document.Null(); }
+    bool Bool(bool value) { return m_document.Bool(value); }
+    bool Int(int value) { return m_document.Int(value); }
+    bool Uint(unsigned value) { return m_document.Uint(value); }
+    bool Int64(std::int64_t value) { return m_document.Int64(value); }
+    bool Uint64(std::uint64_t value) { return m_document.Uint64(value); }
+    bool Double(double value) { return m_document.Double(value); }
+    bool String(const char* text, rapidjson::SizeType length, bool copy) {
+        return m_document.String(text, length, copy);
+    }
+    bool StartObject() { return m_document.StartObject(); }
+    bool Key(const char* text, rapidjson::SizeType length, bool copy) {
+        return m_document.Key(text, length, copy);
+    }
+    bool EndObject(rapidjson::SizeType members) { return m_document.EndObject(members); }
+    bool StartArray() { return m_document.StartArray(); }
+    bool EndArray(rapidjson::SizeType elements) { return m_document.EndArray(elements); }
+
+private:
+    rapidjson::Document& m_document;
+};
+
 const rapidjson::Value& Null() {
     static const rapidjson::Value null;
     return null;
@@ -59,11 +122,23 @@ bool Parse(const QByteArray& utf8, rapidjson::Document& document) {
         document.SetNull();
         return false;
     }
-    // Full precision: the quick default is a unit in the last place off for long numbers
-    // ("123.45678901234567"), and a value written back would not read back the same.
-    constexpr unsigned kFlags = rapidjson::kParseFullPrecisionFlag | rapidjson::kParseIterativeFlag;
-    document.Parse<kFlags>(utf8.constData(), static_cast<std::size_t>(utf8.size()));
-    return !document.HasParseError();
+    // Numbers come as text and are read here; iterative, so that parsing does not recurse.
+    constexpr unsigned kFlags =
+        rapidjson::kParseNumbersAsStringsFlag | rapidjson::kParseIterativeFlag;
+    rapidjson::MemoryStream bytes(utf8.constData(), static_cast<std::size_t>(utf8.size()));
+    rapidjson::EncodedInputStream<rapidjson::UTF8<>, rapidjson::MemoryStream> stream(bytes);
+    bool parsed = false;
+    auto build = [&](rapidjson::Document& target) {
+        ExactNumbers handler(target);
+        rapidjson::Reader reader;
+        parsed = !reader.Parse<kFlags>(stream, handler).IsError();
+        return parsed;
+    };
+    document.Populate(build);
+    if (!parsed) {
+        document.SetNull();
+    }
+    return parsed;
 }
 
 std::vector<const rapidjson::Value::Member*> SortedMembers(const rapidjson::Value& object) {
