@@ -59,7 +59,9 @@ TEST(UrbanMappingIndicatorsTest, BreaksRoundToThreeSignificantDigitsTowardTheirR
         {123456789, 123000000, 124000000, 123000000},
         {-2100000001, -2110000000, -2100000000, -2100000000},
         // Beyond 32-bit integers too.
-        {5.5555e12, 5.55e12, 5.56e12, 5.56e12}};
+        {5.5555e12, 5.55e12, 5.56e12, 5.56e12},
+        // A rounded value rounds to itself, the double nearest its decimal.
+        {-1.14e308, -1.14e308, -1.14e308, -1.14e308}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.value);
         EXPECT_EQ(CountyInfo(c.value, c.value, {0, c.value}).breaks,

@@ -2,8 +2,10 @@
 // Rounding statistics to three significant digits for class breaks and legends: values of
 // 1000 and more lose their lower digits (1234.5 -> 1230), smaller ones stay as they are.
 
+#include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <system_error>
 
 namespace SignificantDigits {
 
@@ -21,6 +23,22 @@ inline int DecimalsToShow(double value) {
     return kDigits - Magnitude(value);
 }
 
+// The double nearest to units * 10^exponent, as the decimal reads; infinite beyond the
+// doubles. Multiplying by a power of ten instead is a unit in the last place off at times, and
+// the value rounded again would then move.
+inline double Scaled(double units, int exponent) {
+    char text[32];
+    char* const end = text + sizeof text;
+    char* const mantissaEnd = std::to_chars(text, end, static_cast<std::int64_t>(units)).ptr;
+    *mantissaEnd = 'e';
+    char* const textEnd = std::to_chars(mantissaEnd + 1, end, exponent).ptr;
+    double scaled = 0;
+    if (std::from_chars(text, textEnd, scaled).ec != std::errc()) {
+        return units < 0 ? -HUGE_VAL : HUGE_VAL;
+    }
+    return scaled;
+}
+
 inline double Round(double value, Direction direction) {
     if (value == 0.0 || !std::isfinite(value)) {
         return value;
@@ -29,13 +47,13 @@ inline double Round(double value, Direction direction) {
     if (magnitude < kDigits) {
         return value;
     }
-    const double step = std::pow(10.0, magnitude - (kDigits - 1));
-    const double nearest = std::floor(value / step + 0.5) * step;
-    double rounded = nearest;
-    if (direction == Down && nearest > value) {
-        rounded = nearest - step;
-    } else if (direction == Up && value > nearest) {
-        rounded = nearest + step;
+    const int exponent = magnitude - (kDigits - 1);
+    const double units = std::floor(value / std::pow(10.0, exponent) + 0.5);
+    double rounded = Scaled(units, exponent);
+    if (direction == Down && rounded > value) {
+        rounded = Scaled(units - 1, exponent);
+    } else if (direction == Up && value > rounded) {
+        rounded = Scaled(units + 1, exponent);
     }
     // Next to the largest double, rounding away from zero overflows (1.797e308 up is 1.80e308):
     // such a value stays as it is rather than become infinite.
