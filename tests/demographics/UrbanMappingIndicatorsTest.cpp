@@ -61,7 +61,9 @@ TEST(UrbanMappingIndicatorsTest, BreaksRoundToThreeSignificantDigitsTowardTheirR
         // Beyond 32-bit integers too.
         {5.5555e12, 5.55e12, 5.56e12, 5.56e12},
         // A rounded value rounds to itself, the double nearest its decimal.
-        {-1.14e308, -1.14e308, -1.14e308, -1.14e308}};
+        {-1.14e308, -1.14e308, -1.14e308, -1.14e308},
+        // Where rounding away from zero would overflow, toward zero.
+        {1.7976931348623157e308, 1.79e308, 1.79e308, 1.79e308}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.value);
         EXPECT_EQ(CountyInfo(c.value, c.value, {0, c.value}).breaks,

@@ -56,8 +56,9 @@ inline double Round(double value, Direction direction) {
         rounded = Scaled(units + 1, exponent);
     }
     // Next to the largest double, rounding away from zero overflows (1.797e308 up is 1.80e308):
-    // such a value stays as it is rather than become infinite.
-    return std::isfinite(rounded) ? rounded : value;
+    // such a value is cut toward zero instead, so that it still has three digits.
+    return std::isfinite(rounded) ? rounded
+                                  : Scaled(std::trunc(value / std::pow(10.0, exponent)), exponent);
 }
 
 } // namespace SignificantDigits
