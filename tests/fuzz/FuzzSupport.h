@@ -5,6 +5,7 @@
 #include <memory>
 #include <utility>
 
+#include <lmxmaps/MapboxCaching.h>
 #include <lmxmaps/MapboxParams.h>
 #include <lmxmaps/host/Options.h>
 #include <lmxmaps/host/TLog.h>
@@ -35,5 +36,14 @@ inline std::shared_ptr<MapboxParams> OfflineMapboxParams(const QString& catalogu
     return MapboxParams::CreateTestInstance(kMapboxParamsUrl,
                                             [document](const TString&) { return document; });
 }
+
+// The document a Mapbox connection reads from its fetch cache after its fetch failed.
+inline TString g_servedDocument;
+
+class ServedDocument final : public MapboxCaching::IFetchCache {
+public:
+    TString Get(const TString&) override { return g_servedDocument; }
+    void Put(const TString&, const TString&) override {}
+};
 
 } // namespace FuzzSupport

@@ -23,15 +23,8 @@ const QString kUserStyle = QStringLiteral("mapbox://styles/fuzzer/own");
 const QString kMinZoom = QString::fromUtf16(MapLayer::attrMinZoom);
 const QString kStyleName = QString::fromUtf16(MapLayer::attrStyleName);
 
-TString g_document;
 // Registered under FuzzSupport::kMapboxParamsUrl, where each connection finds it.
 std::shared_ptr<MapboxParams> g_params;
-
-class ServedDocument final : public MapboxCaching::IFetchCache {
-public:
-    TString Get(const TString&) override { return g_document; }
-    void Put(const TString&, const TString&) override {}
-};
 
 std::optional<std::vector<MapLayer>> Layers(const MapboxVectorConnection& connection,
                                             const TString& style) {
@@ -39,7 +32,8 @@ std::optional<std::vector<MapLayer>> Layers(const MapboxVectorConnection& connec
         return connection.GetStyleLayers(style)->GetLayers();
     } catch (const MapProviderException& e) {
         if (e.GetType() != MapProviderException::eInvalidDocument &&
-            !(e.GetType() == MapProviderException::eServiceUnavailable && g_document.isEmpty()))
+            !(e.GetType() == MapProviderException::eServiceUnavailable &&
+              FuzzSupport::g_servedDocument.isEmpty()))
             std::abort();
         return std::nullopt;
     }
@@ -60,7 +54,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    g_document = QString::fromUtf8(reinterpret_cast<const char*>(data), int(size));
+    FuzzSupport::g_servedDocument =
+        QString::fromUtf8(reinterpret_cast<const char*>(data), int(size));
     const AttributeMap attributes = {
         {QStringLiteral("server"), QStringLiteral("http://127.0.0.1")},
         {QStringLiteral("port"), QStringLiteral("1")},
@@ -69,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         {QString::fromUtf16(MapboxVectorConnection::attrParamsUrl), FuzzSupport::kMapboxParamsUrl}};
     const auto connection = MakeRefCnt<MapboxVectorConnection>(
         attributes, MapboxCaching::MakeDefaultStyleCache(),
-        MapboxCaching::MakeDefaultTilesetCache(), std::make_unique<ServedDocument>());
+        MapboxCaching::MakeDefaultTilesetCache(), std::make_unique<FuzzSupport::ServedDocument>());
     const auto named = Layers(*connection, kParamsStyle);
     const auto own = Layers(*connection, kUserStyle);
     if (named.has_value() != own.has_value() || (named && named->size() != own->size()))
@@ -86,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             Without(layer.GetAttributes(), kMinZoom) != Without((*own)[i].GetAttributes(), {}))
             std::abort();
     }
-    if (connection->GetStyleJson(kParamsStyle) != g_document)
+    if (connection->GetStyleJson(kParamsStyle) != FuzzSupport::g_servedDocument)
         std::abort();
     connection->GetLanguageString(kParamsStyle, LanguageCode(QStringLiteral("de_CH")));
     return 0;

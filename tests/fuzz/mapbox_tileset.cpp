@@ -19,15 +19,8 @@ namespace {
 const QString kTileset = QStringLiteral("Fuzzed");
 const QString kTilesetUrl = QStringLiteral("mapbox://lumivex.fuzzed");
 
-TString g_document;
 // Registered under FuzzSupport::kMapboxParamsUrl, where each connection finds it.
 std::shared_ptr<MapboxParams> g_params;
-
-class ServedDocument final : public MapboxCaching::IFetchCache {
-public:
-    TString Get(const TString&) override { return g_document; }
-    void Put(const TString&, const TString&) override {}
-};
 
 } // namespace
 
@@ -38,7 +31,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    g_document = QString::fromUtf8(reinterpret_cast<const char*>(data), int(size));
+    FuzzSupport::g_servedDocument =
+        QString::fromUtf8(reinterpret_cast<const char*>(data), int(size));
     const AttributeMap attributes = {
         {QStringLiteral("server"), QStringLiteral("http://127.0.0.1")},
         {QStringLiteral("port"), QStringLiteral("1")},
@@ -46,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         {QString::fromUtf16(MapboxVectorConnection::attrParamsUrl), FuzzSupport::kMapboxParamsUrl}};
     const auto connection = MakeRefCnt<MapboxVectorConnection>(
         attributes, MapboxCaching::MakeDefaultStyleCache(),
-        MapboxCaching::MakeDefaultTilesetCache(), std::make_unique<ServedDocument>());
+        MapboxCaching::MakeDefaultTilesetCache(), std::make_unique<FuzzSupport::ServedDocument>());
     RefCntPtr<MapLayers> layers;
     try {
         layers = connection->GetTilesetLayers(kTileset);
@@ -55,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             std::abort();
         return 0;
     }
-    if (!layers || (g_document.isEmpty() && !layers->GetLayers().empty()))
+    if (!layers || (FuzzSupport::g_servedDocument.isEmpty() && !layers->GetLayers().empty()))
         std::abort();
     for (const MapLayer& layer : layers->GetLayers()) {
         if (layer.GetAttribute(MapLayer::attrType) != MapLayer::valueData ||
