@@ -79,9 +79,9 @@ TEST(HttpFullUrl, SchemeHostAndPortAndPathsKeepTheirEscapesAndGainParameters) {
     }
 
     // The caller's own escapes go out unchanged; a percent sign that starts none is escaped.
-    EXPECT_EQ(
-        FullUrl(QStringLiteral("h"), 0, RequestInfo(QStringLiteral("/a%2Fb/100%?x=%41&y=%4"))),
-        QStringLiteral("http://h/a%2Fb/100%25?x=%41&y=%254"));
+    EXPECT_EQ(FullUrl(QStringLiteral("h"), 0,
+                      RequestInfo(QString::fromUtf8("/a%2Fb/100%?x=%41&y=%4&z=%\xD9\xA4\xD9\xA1"))),
+              QStringLiteral("http://h/a%2Fb/100%25?x=%41&y=%254&z=%25%D9%A4%D9%A1"));
     // What may not appear in a URL at all is escaped as UTF-8.
     EXPECT_EQ(FullUrl(QStringLiteral("h"), 0,
                       RequestInfo(QString::fromUtf8("/my tiles/K\xC3\xB6ln.png"))),

@@ -34,8 +34,9 @@ TString EncodeZone(const TString& address) {
     return address.left(zone) + QStringLiteral("%25") + address.mid(zone + 1);
 }
 
+// ASCII only: QChar::isDigit() also takes other scripts' digits, which start no escape.
 bool IsHexDigit(QChar c) {
-    return c.isDigit() || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
+    return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
 }
 
 // A '%' that starts no escape ("50%", "%zz") is written as "%25": a server would otherwise
